@@ -1,0 +1,44 @@
+#pragma once
+// A change request as plain values: read from the rate entry page when a button acts, or
+// from the settings file of a schedule. The check, the run and the settings file read it.
+
+#include <QDateTime>
+#include <QString>
+#include <array>
+#include <stdexcept>
+
+// One row of the rate entry page. Rates are kept as the one or two digits typed.
+struct TRatePair {
+    bool enabled = false;
+    QString existing;     // E: anterior, anterior2, anterior3
+    QString replacement;  // N: nova, nova2, nova3
+    QString description;  // D: descricao, descricao2, descricao3 (at most 50 characters)
+};
+
+struct TChangeOptions {
+    bool keepCurrentRate = false;  // opnovataxa
+    bool purchasePrices = false;   // opcompra
+    bool salePrices = false;       // opvenda
+    bool roundPrices = false;      // oparredondar
+    QString places = "2";          // casas, as typed
+};
+
+// The detected application, held as its name: "Nenhum", "Varlo", "Meltra", "Quibon",
+// "Tosvel". The engine compares it as exact text with "Meltra" and "Quibon".
+using TAppKind = QString;
+
+struct TChangeRequest {
+    std::array<TRatePair, 3> rows;
+    TChangeOptions options;
+    TAppKind app;
+    bool vatIncluded = false;
+    QDateTime moment;  // the scheduled moment; unused by an immediate change
+};
+
+// A request that cannot be turned into statements (a rate that is not a whole number, a
+// places text that is not digits). Its text is Portuguese, for the top-level error report.
+class TRequestError : public std::runtime_error {
+public:
+    explicit TRequestError(const QString& text) : std::runtime_error(text.toStdString()) {}
+    QString text() const { return QString::fromUtf8(what()); }
+};

@@ -1,0 +1,32 @@
+#pragma once
+// The pending schedule, "Qorvanta.ini" beside the executable, section "OPCOES".
+
+#include "../engine/TChangeRequest.h"
+#include <QDateTime>
+#include <QString>
+
+// What the file holds: the request (rows, options, app = APLICACAO, moment = DATAHORA;
+// vatIncluded is not stored) and the connection string (SOFT).
+struct TSchedule {
+    TChangeRequest request;
+    QString connectionString;
+};
+
+// The executable's folder + "Qorvanta.ini".
+QString SettingsFilePath();
+
+// Writes the twenty keys in order; the file is replaced whole or not at all, foreign keys
+// and sections kept. Throws std::runtime_error("Unable to write to " + path) on failure.
+void WriteSettingsFile(const QString& path, const TChangeRequest& request,
+                       const QString& connectionString);
+
+// Reads the twenty keys with their defaults; now is the default of DATAHORA.
+TSchedule ReadSettingsFile(const QString& path, const QDateTime& now);
+
+// Deletes the file; the outcome is not reported.
+void RemoveSettingsFile(const QString& path);
+
+// The regional text of a moment as stored in DATAHORA, and its reading back (an invalid
+// QDateTime when it does not parse).
+QString MomentToText(const QDateTime& moment);
+QDateTime MomentFromText(const QString& text);

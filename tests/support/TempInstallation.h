@@ -1,0 +1,53 @@
+#pragma once
+// A sibling application's installation in a temporary folder, on a real SQLite database
+// reached through the SQLite ODBC driver, for tests.
+
+#include "Installation.h"
+#include "TDbConnection.h"
+#include <QDir>
+#include <QList>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QVariant>
+#include <memory>
+
+class TTempInstallation {
+public:
+    explicit TTempInstallation(const TInstallationOptions& options = {});
+    ~TTempInstallation();  // restores the current directory if enter() changed it
+
+    QString folder() const;
+    QString databaseFile() const;
+    QString app() const;
+
+    // Makes the folder the process's current directory until destruction.
+    void enter();
+
+    // Statements run on a connection of their own (not the program's), for set-up and checks.
+    void exec(const QString& sql) const;
+    QVariant scalar(const QString& sql) const;
+    QList<QVariantList> rows(const QString& sql) const;
+
+    // Every table's schema and rows in a stable order: compare before and after a run.
+    QString dump() const;
+
+    // A TDbConnection on this installation: connection string "FILE NAME=.\<App>.UDL";
+    // the folder must be the current directory (enter()) when it connects.
+    std::unique_ptr<TDbConnection> connect() const;
+
+private:
+    QTemporaryDir dir_;
+    TInstallationOptions options_;
+    QString previousDir_;
+};
+
+// Records what a TDbConnection sends (through its observer) and can make the k-th statement
+// (1-based) fail with a TDbError, for fault injection.
+class TStatementLog {
+public:
+    void attach(TDbConnection& db);
+    QStringList statements;
+    QList<TStatementKind> kinds;
+    int failAt = 0;  // 0: never
+    void clear() { statements.clear(); kinds.clear(); }
+};

@@ -1,0 +1,112 @@
+#include "ChangeSteps.h"
+#include "RequestText.h"
+#include "TDbConnection.h"
+#include <vector>
+
+namespace {
+
+// A price column and the product rate column that tells which rate its price carries.
+struct TPriceColumn {
+    QString column;
+    QString selector;
+    bool stampsValidity = false;  // Meltra's precovenda1: its divide also dates the product
+};
+
+std::vector<TPriceColumn> BaseSaleColumns(const TAppKind& app)
+{
+    std::vector<TPriceColumn> out;
+    if (IsMeltra(app))
+        out.push_back({QStringLiteral("precovenda1"), QStringLiteral("ivavenda"), true});
+    else
+        out.push_back({QStringLiteral("precovenda"), QStringLiteral("iva")});
+    if (IsQuibon(app)) out.push_back({QStringLiteral("precomeia"), QStringLiteral("iva")});
+    return out;
+}
+
+std::vector<TPriceColumn> OptionalSaleColumns(const TAppKind& app, const TPriceColumns& has)
+{
+    std::vector<TPriceColumn> out;
+    const QString iva = QStringLiteral("iva");
+    auto set = [&](const QString& digit) {
+        if (IsMeltra(app))
+            out.push_back({QStringLiteral("precovenda") + digit, QStringLiteral("ivavenda")});
+        else if (IsQuibon(app))
+            out.push_back({QStringLiteral("pvp") + digit, iva});
+        else
+            out.push_back({QStringLiteral("precovenda") + digit, iva});
+        if (IsQuibon(app)) out.push_back({QStringLiteral("pvpmeia") + digit, iva});
+    };
+    if (has.set2) set(QStringLiteral("2"));
+    if (has.set3) set(QStringLiteral("3"));
+    // pvp4 and pvp5 follow iva on every kind, Meltra included.
+    if (has.pvp4) {
+        out.push_back({QStringLiteral("pvp4"), iva});
+        out.push_back({QStringLiteral("pvpmeia4"), iva});
+    }
+    if (has.pvp5) {
+        out.push_back({QStringLiteral("pvp5"), iva});
+        out.push_back({QStringLiteral("pvpmeia5"), iva});
+    }
+    return out;
+}
+
+TPriceColumns ProbePriceColumns(TDbConnection& db)
+{
+    TOpenRead read(db, kProductProbe);
+    TPriceColumns has;
+    has.set2 = db.FindField(QStringLiteral("precovenda2")) || db.FindField(QStringLiteral("pvp2"));
+    has.set3 = db.FindField(QStringLiteral("precovenda3")) || db.FindField(QStringLiteral("pvp3"));
+    has.pvp4 = db.FindField(QStringLiteral("pvp4"));
+    has.pvp5 = db.FindField(QStringLiteral("pvp5"));
+    read.close();
+    return has;
+}
+
+// Divide by the old factor, then at once multiply by the new one: the column holds the net
+// value only between these two statements. Both select by the old rate, which the products
+// carry until the reassignment at the end of the row.
+void Recalculate(TDbConnection& db, const TPriceColumn& c, const QString& oldRate,
+                 const QString& newRate)
+{
+    const QString head = QStringLiteral("UPDATE produtos SET ") + c.column + QLatin1Char('=') + c.column;
+    const QString where = QStringLiteral(" WHERE ") + c.selector + QLatin1Char('=') + oldRate;
+    SendCommand(db, head + QStringLiteral(" / ") + FactorText(oldRate)
+                        + (c.stampsValidity ? QStringLiteral(", validade=GETDATE()") : QString())
+                        + where);
+    SendCommand(db, head + QStringLiteral(" * ") + FactorText(newRate) + where);
+}
+
+void Round(TDbConnection& db, const TPriceColumn& c, const QString& oldRate, const QString& places)
+{
+    SendCommand(db, QStringLiteral("UPDATE produtos SET ") + c.column + QStringLiteral("= ROUND(")
+                        + c.column + QStringLiteral(", ") + places + QStringLiteral(") WHERE ")
+                        + c.selector + QLatin1Char('=') + oldRate);
+}
+
+}  // namespace
+
+void RecalculatePrices(TDbConnection& db, const QString& oldRate, const QString& newRate,
+                       const TChangeOptions& options, const TAppKind& app)
+{
+    const TPriceColumn purchase{QStringLiteral("precocompra"), QStringLiteral("ivacompra")};
+
+    bool probed = false;
+    TPriceColumns has;
+    if (options.salePrices) {
+        for (const auto& c : BaseSaleColumns(app)) Recalculate(db, c, oldRate, newRate);
+        has = ProbePriceColumns(db);
+        probed = true;
+        for (const auto& c : OptionalSaleColumns(app, has)) Recalculate(db, c, oldRate, newRate);
+    }
+
+    if (options.purchasePrices) Recalculate(db, purchase, oldRate, newRate);
+
+    if (options.roundPrices) {
+        // Only a hand-edited settings file asks for rounding without the sale update; the
+        // probe is made here then, so the optional columns are rounded like the base ones.
+        if (!probed) has = ProbePriceColumns(db);
+        Round(db, purchase, oldRate, options.places);
+        for (const auto& c : BaseSaleColumns(app)) Round(db, c, oldRate, options.places);
+        for (const auto& c : OptionalSaleColumns(app, has)) Round(db, c, oldRate, options.places);
+    }
+}

@@ -1,0 +1,239 @@
+// Times a full three-row Quibon change (every option, every optional column) through the
+// program's own data layer against the same statement texts run by the sqlite3 shell in one
+// transaction on a copy of the same database, and reports the program's peak memory.
+//
+//   taxas-bench [--sizes 10000,100000] [--million] [--sqlite3 PATH] [--keep DIR]
+//
+// Each size runs in a child process of its own so that its peak memory is its own.
+
+#include "ChangeRun.h"
+#include "Installation.h"
+#include "TDbConnection.h"
+#include "TSqlDialect.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <cstdio>
+#include <sys/resource.h>
+
+namespace {
+
+QString g_sqlite3 = QStringLiteral("sqlite3");
+
+[[noreturn]] void Fail(const QString& text)
+{
+    std::fprintf(stderr, "taxas-bench: %s\n", qPrintable(text));
+    std::exit(2);
+}
+
+// Runs SQL through the sqlite3 shell; returns its standard output.
+QString Shell(const QString& database, const QString& sql, qint64* elapsedMs = nullptr)
+{
+    QProcess p;
+    QElapsedTimer timer;
+    timer.start();
+    p.start(g_sqlite3, {QStringLiteral("-bail"), database});
+    if (!p.waitForStarted()) Fail(QStringLiteral("cannot start %1").arg(g_sqlite3));
+    p.write(sql.toUtf8());
+    p.closeWriteChannel();
+    p.waitForFinished(-1);
+    if (elapsedMs) *elapsedMs = timer.elapsed();
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        Fail(QStringLiteral("sqlite3 failed: %1").arg(QString::fromUtf8(p.readAllStandardError())));
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+qint64 PeakKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+const QStringList kOptional = {"pvp2", "pvp3", "pvp4", "pvp5", "pvpmeia2", "pvpmeia3",
+                               "pvpmeia4", "pvpmeia5", "iva2", "ivarevenda"};
+
+// Quibon's schema, every optional column added, products spread over the rates 6, 13 and 23.
+void BuildDatabase(const QString& folder, const QString& database, qint64 products)
+{
+    TInstallationOptions options;
+    options.app = QStringLiteral("Quibon");
+    options.sampleData = false;
+    options.databaseName = QFileInfo(database).fileName();
+    MakeInstallation(folder, options);
+
+    QStringList have;
+    QMap<QString, QString> required;  // NOT NULL columns without a default, with their type
+    const QString info = Shell(database, QStringLiteral(
+        ".mode list\n.separator |\nSELECT lower(name), type, \"notnull\", dflt_value IS NULL "
+        "FROM pragma_table_info('produtos');\n"));
+    for (const QString& line : info.split('\n', Qt::SkipEmptyParts)) {
+        const QStringList f = line.split('|');
+        have << f.value(0);
+        if (f.value(2) == QLatin1String("1") && f.value(3) == QLatin1String("1"))
+            required.insert(f.value(0), f.value(1).toUpper());
+    }
+
+    QString sql = QStringLiteral("BEGIN;\n");
+    for (const QString& c : kOptional)
+        if (!have.contains(c))
+            sql += QStringLiteral("ALTER TABLE produtos ADD COLUMN %1 %2;\n")
+                       .arg(c, c.startsWith(QLatin1String("iva")) ? "INTEGER" : "NUMERIC(15,4)");
+
+    // The rate columns and every price get a value; other NOT NULL columns a plain one.
+    QMap<QString, QString> values;
+    const QString rate = QStringLiteral("(CASE x % 3 WHEN 0 THEN 6 WHEN 1 THEN 13 ELSE 23 END)");
+    const QString price = QStringLiteral("(1 + (x * 37 % 100000) / 100.0)");
+    values[QStringLiteral("iva")] = rate;
+    values[QStringLiteral("ivacompra")] = QStringLiteral("(CASE x % 5 WHEN 0 THEN 6 WHEN 1 THEN 13 ELSE 23 END)");
+    values[QStringLiteral("iva2")] = QStringLiteral("(CASE WHEN x % 4 = 0 THEN NULL ELSE %1 END)").arg(rate);
+    values[QStringLiteral("ivarevenda")] = rate;
+    values[QStringLiteral("id")] = QStringLiteral("x");
+    for (const QString& c : {"precovenda", "precomeia", "precocompra", "pvp2", "pvp3", "pvp4", "pvp5",
+                             "pvpmeia2", "pvpmeia3", "pvpmeia4", "pvpmeia5"})
+        values[c] = price;
+    for (auto it = required.cbegin(); it != required.cend(); ++it)
+        if (!values.contains(it.key()))
+            values[it.key()] = it.value().contains(QLatin1String("CHAR")) || it.value().contains(QLatin1String("TEXT"))
+                                   ? QStringLiteral("'P' || x")
+                                   : QStringLiteral("x");
+    sql += QStringLiteral("WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < %1) "
+                          "INSERT INTO produtos (%2) SELECT %3 FROM n;\n")
+               .arg(products)
+               .arg(values.keys().join(QStringLiteral(", ")), values.values().join(QStringLiteral(", ")));
+    sql += QStringLiteral(
+        "DELETE FROM iva; DELETE FROM iva_apagar; DELETE FROM configpostos;\n"
+        "INSERT INTO iva (codigo, factor, descricao) VALUES (6, 6, '6%'), (13, 13, '13%'), (23, 23, '23%');\n"
+        "INSERT INTO configpostos (chave, valor) VALUES ('IVA POR DEFEITO', '23'), "
+        "('IVA NO CONSUMO MINIMO', '13'), ('IVA AO BALCAO', '6');\n"
+        "COMMIT;\n");
+    Shell(database, sql);
+}
+
+TChangeRequest FullQuibonRequest()
+{
+    TChangeRequest r;
+    r.app = QStringLiteral("Quibon");
+    r.rows[0] = {true, QStringLiteral("23"), QStringLiteral("21"), QStringLiteral("21%")};
+    r.rows[1] = {true, QStringLiteral("13"), QStringLiteral("12"), QStringLiteral("12%")};
+    r.rows[2] = {true, QStringLiteral("6"), QStringLiteral("5"), QStringLiteral("5%")};
+    r.options.salePrices = r.options.purchasePrices = r.options.roundPrices = true;
+    r.options.places = QStringLiteral("2");
+    return r;
+}
+
+// What both databases must agree on afterwards.
+const char* const kChecksum =
+    "SELECT count(*), total(precovenda), total(precomeia), total(precocompra), total(pvp2), "
+    "total(pvp5), total(pvpmeia5), total(iva), total(ivacompra), total(iva2), total(ivarevenda), "
+    "count(id) FROM produtos;\n"
+    "SELECT group_concat(factor || ':' || descricao, ' ') FROM (SELECT * FROM iva ORDER BY factor);\n"
+    "SELECT group_concat(codigo, ' ') FROM iva_apagar;\n"
+    "SELECT group_concat(valor, ' ') FROM (SELECT valor FROM configpostos ORDER BY chave);\n";
+
+int RunOne(qint64 products, const QString& folder)
+{
+    const QString database = QDir(folder).filePath(QStringLiteral("quibon.db"));
+    const QString copy = QDir(folder).filePath(QStringLiteral("quibon-shell.db"));
+    BuildDatabase(folder, database, products);
+    QFile::remove(copy);
+    if (!QFile::copy(database, copy)) Fail(QStringLiteral("cannot copy the database"));
+
+    QStringList statements;
+    QDir::setCurrent(folder);
+    TDbConnection db;
+    db.setConnectionString(QStringLiteral("FILE NAME=.\\Quibon.UDL"));
+    db.setObserver([&](const QString& statement, TStatementKind) { statements << statement; });
+    db.setConnected(true);
+
+    QElapsedTimer timer;
+    timer.start();
+    RunChange(db, FullQuibonRequest(), TRunKind::Immediate);
+    const qint64 engineMs = timer.elapsed();
+    db.setConnected(false);
+
+    QString script = QStringLiteral("BEGIN;\n");
+    for (const QString& s : statements) script += TranslateTSqlForSqlite(s) + QStringLiteral(";\n");
+    script += QStringLiteral("COMMIT;\n");
+    qint64 shellMs = 0;
+    Shell(copy, script, &shellMs);
+
+    const bool same = Shell(database, QString::fromLatin1(kChecksum)) == Shell(copy, QString::fromLatin1(kChecksum));
+    std::printf("RESULT %lld %lld %lld %lld %d %d\n", static_cast<long long>(products),
+                static_cast<long long>(engineMs), static_cast<long long>(shellMs),
+                static_cast<long long>(PeakKb()), int(statements.size()), same ? 1 : 0);
+    return same ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    QList<qint64> sizes{10000, 100000};
+    QString keep;
+    qint64 one = 0;
+    QString oneDir;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString a = args[i];
+        if (a == QLatin1String("--million")) sizes << 1000000;
+        else if (a == QLatin1String("--sizes") && i + 1 < args.size()) {
+            sizes.clear();
+            for (const QString& s : args[++i].split(',')) sizes << s.toLongLong();
+        } else if (a == QLatin1String("--sqlite3") && i + 1 < args.size()) g_sqlite3 = args[++i];
+        else if (a == QLatin1String("--keep") && i + 1 < args.size()) keep = args[++i];
+        else if (a == QLatin1String("--one") && i + 2 < args.size()) {
+            one = args[++i].toLongLong();
+            oneDir = args[++i];
+        } else {
+            std::fprintf(stderr, "usage: taxas-bench [--sizes N,N] [--million] [--sqlite3 PATH] [--keep DIR]\n");
+            return 2;
+        }
+    }
+    if (one > 0) return RunOne(one, oneDir);
+
+    QTemporaryDir scratch;
+    const QString base = keep.isEmpty() ? scratch.path() : keep;
+    QTextStream out(stdout);
+    out << "| products | statements | program (ms) | sqlite3 shell (ms) | ratio | peak memory (MiB) | same result |\n"
+        << "|---:|---:|---:|---:|---:|---:|:---:|\n";
+    out.flush();
+    int status = 0;
+    for (qint64 n : sizes) {
+        const QString folder = QDir(base).filePath(QStringLiteral("n%1").arg(n));
+        QDir().mkpath(folder);
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QStringList childArgs{QStringLiteral("--one"), QString::number(n), folder,
+                              QStringLiteral("--sqlite3"), g_sqlite3};
+        child.start(QCoreApplication::applicationFilePath(), childArgs);
+        child.waitForFinished(-1);
+        const QStringList f = QString::fromUtf8(child.readAllStandardOutput()).trimmed().split(' ');
+        if (f.value(0) != QLatin1String("RESULT")) {
+            out << "| " << n << " | failed | | | | | |\n";
+            status = 1;
+            continue;
+        }
+        const double engine = f[2].toDouble(), shell = f[3].toDouble();
+        out << "| " << n << " | " << f[5] << " | " << f[2] << " | " << f[3] << " | "
+            << QString::number(shell > 0 ? engine / shell : 0, 'f', 2) << " | "
+            << QString::number(f[4].toDouble() / 1024.0, 'f', 1) << " | " << (f[6] == QLatin1String("1") ? "yes" : "NO")
+            << " |\n";
+        out.flush();
+        if (f[6] != QLatin1String("1")) status = 1;
+    }
+    return status;
+}

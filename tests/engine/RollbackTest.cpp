@@ -1,0 +1,177 @@
+// A run is all or nothing: whatever statement fails, in whichever row, the database is
+// afterwards exactly as before, and the error that reaches the report is the one raised.
+
+#include "ChangeRun.h"
+#include "EngineTestData.h"
+#include "TDbConnection.h"
+#include "TempInstallation.h"
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+// Three rows on Quibon with every option and every optional column: the longest run there is.
+TChangeRequest LongestRun()
+{
+    return Request("Quibon", {On("13", "23", "23%"), On("6", "7", "taxa d'água"), On("23", "25", "25%")}, "vcr");
+}
+
+std::unique_ptr<TTempInstallation> QuibonWithData()
+{
+    TInstallationOptions options;
+    options.app = "Quibon";
+    options.sampleData = true;
+    auto inst = std::make_unique<TTempInstallation>(options);
+    inst->enter();
+    ShapeProducts(*inst, OptionalProductColumns());
+    // Every product gets a value in every optional column, so that each statement changes rows.
+    for (const QString& c : OptionalProductColumns())
+        inst->exec(QStringLiteral("UPDATE produtos SET %1 = %2 WHERE %1 IS NULL").arg(c, c.startsWith("iva") ? "iva" : "7.5"));
+    inst->exec("UPDATE produtos SET iva2 = NULL WHERE rowid % 3 = 0");
+    return inst;
+}
+
+}  // namespace
+
+class RollbackTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Statement k fails, for every k of the longest run.
+    void everyStatementPosition()
+    {
+        auto inst = QuibonWithData();
+        auto db = inst->connect();
+        TStatementLog log;
+        log.attach(*db);
+        const QString before = inst->dump();
+
+        // The sweep is only as good as the run is long: a dry run on a copy counts it.
+        int total = 0;
+        {
+            auto probe = QuibonWithData();
+            const QString probeBefore = probe->dump();
+            auto probeDb = probe->connect();
+            TStatementLog probeLog;
+            probeLog.attach(*probeDb);
+            RunChange(*probeDb, LongestRun(), TRunKind::Immediate);
+            total = probeLog.statements.size();
+            QVERIFY2(probe->dump() != probeBefore, "the run changes nothing: the sweep would prove nothing");
+        }
+        QVERIFY(total > 100);
+
+        for (int k = 1; k <= total; ++k) {
+            log.clear();
+            log.failAt = k;
+            bool raised = false;
+            try {
+                RunChange(*db, LongestRun(), TRunKind::Immediate);
+            } catch (const TDbError&) {
+                raised = true;
+            }
+            QVERIFY2(raised, qPrintable(QString("statement %1 did not fail the run").arg(k)));
+            QCOMPARE(log.statements.size(), k);
+            QVERIFY(!db->inTransaction());
+            if (inst->dump() != before)
+                QFAIL(qPrintable(QString("database changed after a failure at statement %1: %2").arg(k).arg(log.statements.last())));
+        }
+
+        // The connection is still good for a whole run after all those rollbacks.
+        log.clear();
+        log.failAt = 0;
+        RunChange(*db, LongestRun(), TRunKind::Immediate);
+        QCOMPARE(log.statements.size(), total);
+        QVERIFY(inst->dump() != before);
+    }
+
+    // Failures raised by the database itself, early and late in the run.
+    void databaseFailures_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("errorText");
+        QTest::addColumn<QString>("failingStatement");
+
+        QTest::newRow("trigger on the purchase price, row 1")
+            << "CREATE TRIGGER t_block BEFORE UPDATE OF precocompra ON produtos "
+               "BEGIN SELECT RAISE(ABORT, 'preço de compra bloqueado'); END"
+            << "preço de compra bloqueado"
+            << "UPDATE produtos SET precocompra=precocompra / 1.13 WHERE ivacompra=13";
+        QTest::newRow("trigger on the deleted codes, row 3")
+            << "CREATE TRIGGER t_block BEFORE INSERT ON iva_apagar WHEN NEW.codigo = 23 "
+               "BEGIN SELECT RAISE(ABORT, 'código 23 em uso'); END"
+            << "código 23 em uso" << "INSERT INTO iva_apagar (codigo) VALUES (23)";
+        QTest::newRow("trigger on a terminal default, last statement")
+            << "CREATE TRIGGER t_block BEFORE UPDATE ON configpostos WHEN NEW.valor = '25' "
+               "BEGIN SELECT RAISE(ABORT, 'posto bloqueado'); END"
+            << "posto bloqueado"
+            << "UPDATE configpostos SET valor = '25' WHERE (chave = 'IVA POR DEFEITO') AND (valor = '23')";
+        QTest::newRow("missing column")
+            << "ALTER TABLE produtos DROP COLUMN pvpmeia5" << "pvpmeia5"
+            << "UPDATE produtos SET pvpmeia5=pvpmeia5 / 1.13 WHERE iva=13";
+    }
+
+    void databaseFailures()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, errorText);
+        QFETCH(QString, failingStatement);
+
+        auto inst = QuibonWithData();
+        inst->exec(setup);
+        const QString before = inst->dump();
+        auto db = inst->connect();
+        TStatementLog log;
+        log.attach(*db);
+
+        QString error;
+        try {
+            RunChange(*db, LongestRun(), TRunKind::Immediate);
+        } catch (const TDbError& e) {
+            error = e.text();
+        }
+        QVERIFY2(error.contains(errorText), qPrintable(error));
+        QVERIFY(!log.statements.isEmpty());
+        QCOMPARE(log.statements.last(), failingStatement);
+        QVERIFY(!db->inTransaction());
+        QCOMPARE(inst->dump(), before);
+    }
+
+    // The scheduled run records its progress around the commit: a failure recorded before
+    // the commit undoes the change, and the after-hook sees a committed change.
+    void commitHooks()
+    {
+        auto inst = QuibonWithData();
+        const QString before = inst->dump();
+        auto db = inst->connect();
+
+        QStringList calls;
+        TRunHooks failing;
+        failing.beforeCommit = [&] {
+            calls << (db->inTransaction() ? "before, in transaction" : "before, outside");
+            throw std::runtime_error("registo falhou");
+        };
+        failing.afterCommit = [&] { calls << "after"; };
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, RunChange(*db, LongestRun(), TRunKind::Scheduled, failing));
+        QCOMPARE(calls, QStringList{"before, in transaction"});
+        QCOMPARE(inst->dump(), before);
+
+        calls.clear();
+        TRunHooks good;
+        good.beforeCommit = [&] { calls << "before"; };
+        good.afterCommit = [&] {
+            calls << (db->inTransaction() ? "after, in transaction" : "after, committed");
+            // Committed means visible on another connection.
+            calls << (inst->dump() != before ? "changed" : "unchanged");
+        };
+        RunChange(*db, LongestRun(), TRunKind::Scheduled, good);
+        QCOMPARE(calls, (QStringList{"before", "after, committed", "changed"}));
+
+        // A request with no row ticked opens no transaction and calls no hook.
+        calls.clear();
+        RunChange(*db, Request("Quibon", {Off("13", "23", "x")}), TRunKind::Scheduled, good);
+        QVERIFY(calls.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(RollbackTest)
+#include "RollbackTest.moc"

@@ -1,0 +1,340 @@
+// The rate entry page: three rate rows, the options of the change, and the two buttons
+// that check the request.
+
+#include "Controls.h"
+#include "Pictures.h"
+#include "Tmain.h"
+#include "UiFont.h"
+
+#include <QDateTimeEdit>
+#include <QKeyEvent>
+#include <QStyle>
+
+namespace {
+
+constexpr int kRowTop = 12;
+constexpr int kRowSpacing = 27;
+constexpr int kRowHeight = 21;
+constexpr int kRateWidth = 23;
+constexpr int kDescriptionWidth = 65;
+constexpr int kOptionsLeft = 24;
+
+int TextWidth(const QFont& font, const QString& text)
+{
+    return QFontMetrics(font).horizontalAdvance(text) + 2;
+}
+
+enum class TTyped { NoCharacter, Passed, Discarded };
+
+// What a key press types into an edit. Tab and Escape belong to the window, Delete and
+// the movement keys type nothing; with Ctrl held a key types a control character (Ctrl+C,
+// Ctrl+V, ...), which the filters refuse like any other.
+TTyped TypedCharacter(const QKeyEvent& key)
+{
+    switch (key.key()) {
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Escape:
+    case Qt::Key_Delete:
+        return TTyped::NoCharacter;
+    default:
+        break;
+    }
+    const bool control = key.modifiers() & (Qt::ControlModifier | Qt::MetaModifier);
+    if (key.key() == Qt::Key_Backspace || key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter)
+        return control ? TTyped::Discarded : TTyped::Passed;
+    const QString text = key.text();
+    if (text.isEmpty())
+        return TTyped::NoCharacter;
+    if (control)
+        return TTyped::Discarded;
+    for (const QChar c : text) {
+        if (c < u'0' || c > u'9')
+            return TTyped::Discarded;
+    }
+    return TTyped::Passed;
+}
+
+}  // namespace
+
+void Tmain::BuildRateEntryPage(QWidget* page)
+{
+    const QFont bold = UiFont(11, true);
+    const QFont plain = UiFont(11);
+    const QString existingCaption = QStringLiteral("Taxa existente");
+    const QString newCaption = QStringLiteral("Alterar para");
+    const QString descriptionCaption = QStringLiteral("Nova descrição");
+    const QString percent = QStringLiteral("%");
+
+    QCheckBox** boxes[] = {&Taxa1, &Taxa2, &Taxa3};
+    QLineEdit** existing[] = {&anterior, &anterior2, &anterior3};
+    QLineEdit** replacement[] = {&nova, &nova2, &nova3};
+    QLineEdit** descriptions[] = {&descricao, &descricao2, &descricao3};
+    const QString suffixes[] = {QString(), QStringLiteral("2"), QStringLiteral("3")};
+
+    for (int row = 0; row < 3; ++row) {
+        const QString n = QString::number(row + 1);
+        const int y = kRowTop + row * kRowSpacing;
+        int x = 8;
+        auto place = [&](int width) {
+            const QRect r(x, y, width, kRowHeight);
+            x += width;
+            return r;
+        };
+
+        *boxes[row] = NewCheckBox(page, QStringLiteral("Taxa") + n, QString(), place(18));
+        x += 2;
+        QLabel* label = NewLabel(page, QStringLiteral("lbexistente") + n, existingCaption,
+                                 place(TextWidth(bold, existingCaption)));
+        label->setFont(bold);
+        x += 3;
+        *existing[row] = NewEdit(page, QStringLiteral("anterior") + suffixes[row], 2, place(kRateWidth));
+        x += 2;
+        NewLabel(page, QStringLiteral("lbpercent") + n + QStringLiteral("a"), percent, place(TextWidth(plain, percent)));
+        x += 6;
+        label = NewLabel(page, QStringLiteral("lbalterar") + n, newCaption, place(TextWidth(bold, newCaption)));
+        label->setFont(bold);
+        x += 3;
+        *replacement[row] = NewEdit(page, QStringLiteral("nova") + suffixes[row], 2, place(kRateWidth));
+        x += 2;
+        NewLabel(page, QStringLiteral("lbpercent") + n + QStringLiteral("b"), percent, place(TextWidth(plain, percent)));
+        x += 6;
+        NewLabel(page, QStringLiteral("lbdescricao") + n, descriptionCaption, place(TextWidth(plain, descriptionCaption)));
+        x += 3;
+        *descriptions[row] = NewEdit(page, QStringLiteral("descricao") + suffixes[row], 50, place(kDescriptionWidth));
+    }
+
+    QLabel* options = NewLabel(page, QStringLiteral("lbopcoes"), QStringLiteral("Opções"), QRect(8, 94, 120, 16));
+    options->setFont(bold);
+    opnovataxa = NewCheckBox(page, QStringLiteral("opnovataxa"), QStringLiteral("Não eliminar a taxa actual (criar nova)"),
+                             QRect(kOptionsLeft, 112, 300, 19));
+    opcompra = NewCheckBox(page, QStringLiteral("opcompra"), QStringLiteral("Actualizar os preços de compra"),
+                           QRect(kOptionsLeft, 131, 300, 19));
+    opvenda = NewCheckBox(page, QStringLiteral("opvenda"), QStringLiteral("Actualizar os preços de venda"),
+                          QRect(kOptionsLeft, 150, 300, 19));
+    oparredondar = NewCheckBox(page, QStringLiteral("oparredondar"), QStringLiteral("Arredondar novos preços"),
+                               QRect(kOptionsLeft, 169, 300, 19));
+    oparredondar->hide();
+
+    const QString placesCaption = QStringLiteral("Arredondamento");
+    int x = kOptionsLeft;
+    lbcasas = NewLabel(page, QStringLiteral("lbcasas"), placesCaption, QRect(x, 190, TextWidth(bold, placesCaption), kRowHeight));
+    lbcasas->setFont(bold);
+    x += lbcasas->width() + 4;
+    casas = NewEdit(page, QStringLiteral("casas"), 2, QRect(x, 190, kRateWidth, kRowHeight));
+    casas->setText(QStringLiteral("2"));
+    x += kRateWidth + 4;
+    const QString placesSuffix = QStringLiteral("casas decimais");
+    txtcasas = NewLabel(page, QStringLiteral("txtcasas"), placesSuffix, QRect(x, 190, TextWidth(plain, placesSuffix), kRowHeight));
+    for (QWidget* widget : std::initializer_list<QWidget*>{lbcasas, casas, txtcasas})
+        widget->hide();
+
+    BitBtn1 = NewButton(page, QStringLiteral("BitBtn1"), QStringLiteral("Agendar Alteração"), QRect(8, 226, 135, 27));
+    BitBtn1->setIcon(PictureIcon(QStringLiteral("schedule"), QSize(16, 16)));
+    btalterar = NewButton(page, QStringLiteral("btalterar"), QStringLiteral("Alterar Taxas Agora!"), QRect(151, 226, 150, 27));
+    btalterar->setIcon(PictureIcon(QStringLiteral("apply"), QSize(16, 16)));
+    BitBtn2 = NewButton(page, QStringLiteral("BitBtn2"), QStringLiteral("Sair"), QRect(339, 226, 85, 27));
+    BitBtn2->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
+
+    const QList<QWidget*> tabOrder = {anterior,  nova,     descricao,    anterior2, nova2,   descricao2, anterior3,
+                                      nova3,     descricao3, opnovataxa, opcompra,  opvenda, oparredondar, casas,
+                                      btalterar, BitBtn2,  Taxa1,        Taxa2,     Taxa3,   BitBtn1};
+    for (int i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+
+    for (QLineEdit* edit : {anterior, nova, anterior2, nova2, anterior3, nova3, casas}) {
+        edit->installEventFilter(this);
+        // Composed input would reach the edit without a key press, past the filters.
+        edit->setAttribute(Qt::WA_InputMethodEnabled, false);
+        edit->setAcceptDrops(false);
+    }
+}
+
+void Tmain::ConnectRateEntryHandlers()
+{
+    connect(opvenda, &QCheckBox::toggled, this, Handler(&Tmain::opvendaClick));
+    connect(oparredondar, &QCheckBox::toggled, this, Handler(&Tmain::oparredondarClick));
+}
+
+bool Tmain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        bool discard = false;
+        if (watched == casas) {
+            Guarded([&] { discard = casasKeyPress(key); });
+            return discard;
+        }
+        for (QLineEdit* edit : {anterior, nova, anterior2, nova2, anterior3, nova3}) {
+            if (watched == edit) {
+                Guarded([&] { discard = anteriorKeyPress(edit, key); });
+                return discard;
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+QCheckBox* Tmain::RowBoxOf(const QLineEdit* rateEdit) const
+{
+    if (rateEdit == anterior || rateEdit == nova)
+        return Taxa1;
+    if (rateEdit == anterior2 || rateEdit == nova2)
+        return Taxa2;
+    return Taxa3;
+}
+
+bool Tmain::anteriorKeyPress(QLineEdit* edit, QKeyEvent* event)
+{
+    switch (TypedCharacter(*event)) {
+    case TTyped::NoCharacter:
+        return false;
+    case TTyped::Passed:
+        // Even a Backspace in an empty edit, or a digit beyond the second: typing in a
+        // row means the row is wanted.
+        RowBoxOf(edit)->setChecked(true);
+        return false;
+    case TTyped::Discarded:
+        break;
+    }
+    return true;
+}
+
+bool Tmain::casasKeyPress(QKeyEvent* event)
+{
+    return TypedCharacter(*event) == TTyped::Discarded;
+}
+
+void Tmain::DefaultDescription(QLineEdit* rate, QLineEdit* description)
+{
+    if (!rate->text().isEmpty())
+        description->setText(rate->text() + QStringLiteral("%"));
+}
+
+void Tmain::novaExit()
+{
+    DefaultDescription(nova, descricao);
+}
+
+void Tmain::nova2Exit()
+{
+    DefaultDescription(nova2, descricao2);
+}
+
+void Tmain::nova3Exit()
+{
+    DefaultDescription(nova3, descricao3);
+}
+
+void Tmain::opvendaClick()
+{
+    // Rounding applies to the sale prices only.
+    if (opvenda->isChecked()) {
+        oparredondar->show();
+    } else {
+        oparredondar->setChecked(false);
+        for (QWidget* widget : std::initializer_list<QWidget*>{oparredondar, lbcasas, casas, txtcasas})
+            widget->hide();
+    }
+}
+
+void Tmain::oparredondarClick()
+{
+    const bool rounding = oparredondar->isChecked();
+    for (QWidget* widget : std::initializer_list<QWidget*>{lbcasas, casas, txtcasas})
+        widget->setVisible(rounding);
+}
+
+void Tmain::tabexecEnter()
+{
+    anterior->setFocus();
+    // The price options are offered only for prices kept with VAT included; whatever
+    // they hold stays.
+    opvenda->setVisible(vatIncluded_);
+    opcompra->setVisible(vatIncluded_);
+}
+
+TChangeRequest Tmain::RequestFromControls() const
+{
+    TChangeRequest request;
+    const QCheckBox* boxes[] = {Taxa1, Taxa2, Taxa3};
+    const QLineEdit* existing[] = {anterior, anterior2, anterior3};
+    const QLineEdit* replacement[] = {nova, nova2, nova3};
+    const QLineEdit* descriptions[] = {descricao, descricao2, descricao3};
+    for (int row = 0; row < 3; ++row) {
+        request.rows[row].enabled = boxes[row]->isChecked();
+        request.rows[row].existing = existing[row]->text();
+        request.rows[row].replacement = replacement[row]->text();
+        request.rows[row].description = descriptions[row]->text();
+    }
+    request.options.keepCurrentRate = opnovataxa->isChecked();
+    request.options.purchasePrices = opcompra->isChecked();
+    request.options.salePrices = opvenda->isChecked();
+    request.options.roundPrices = oparredondar->isChecked();
+    request.options.places = casas->text();
+    request.app = detectedApp_;
+    request.vatIncluded = vatIncluded_;
+    request.moment = AdvDateTimePicker1->dateTime();
+    return request;
+}
+
+void Tmain::LoadRequest(const TChangeRequest& request)
+{
+    QCheckBox* boxes[] = {Taxa1, Taxa2, Taxa3};
+    QLineEdit* existing[] = {anterior, anterior2, anterior3};
+    QLineEdit* replacement[] = {nova, nova2, nova3};
+    QLineEdit* descriptions[] = {descricao, descricao2, descricao3};
+    for (int row = 0; row < 3; ++row) {
+        boxes[row]->setChecked(request.rows[row].enabled);
+        existing[row]->setText(request.rows[row].existing);
+        replacement[row]->setText(request.rows[row].replacement);
+        descriptions[row]->setText(request.rows[row].description);
+    }
+    // In this order the option rules leave the same controls shown as when the operator
+    // ticked them.
+    opnovataxa->setChecked(request.options.keepCurrentRate);
+    opcompra->setChecked(request.options.purchasePrices);
+    opvenda->setChecked(request.options.salePrices);
+    oparredondar->setChecked(request.options.roundPrices);
+    casas->setText(request.options.places);
+    AdvDateTimePicker1->setDateTime(request.moment);
+    detectedApp_ = request.app;
+}
+
+void Tmain::FocusRequestField(TRequestField field)
+{
+    QWidget* target = nullptr;
+    switch (field) {
+    case TRequestField::None: break;
+    case TRequestField::Existing1: target = anterior; break;
+    case TRequestField::New1: target = nova; break;
+    case TRequestField::Description1: target = descricao; break;
+    case TRequestField::Existing2: target = anterior2; break;
+    case TRequestField::New2: target = nova2; break;
+    case TRequestField::Description2: target = descricao2; break;
+    case TRequestField::Existing3: target = anterior3; break;
+    case TRequestField::New3: target = nova3; break;
+    case TRequestField::Description3: target = descricao3; break;
+    case TRequestField::Places: target = casas; break;
+    }
+    if (target)
+        target->setFocus(Qt::OtherFocusReason);
+}
+
+void Tmain::btalterarClick()
+{
+    const TCheckResult check = CheckChangeRequest(RequestFromControls(), cn_, *dialogs_);
+    FocusRequestField(check.focus);
+    if (!check.accepted)
+        return;
+    // An accepted request is run here, then the done page follows.
+}
+
+void Tmain::Agendar()
+{
+    const TCheckResult check = CheckChangeRequest(RequestFromControls(), cn_, *dialogs_);
+    FocusRequestField(check.focus);
+    if (!check.accepted)
+        return;
+    // An accepted request goes on to the schedule page from here.
+}

@@ -1,0 +1,195 @@
+#pragma once
+// The program's only window: a header band over six pages shown one at a time. Every
+// handler is named after its control and event; each runs inside Guarded(), so no
+// exception ever unwinds through Qt.
+
+#include "CheckChangeRequest.h"
+#include "Dialogs.h"
+#include "TChangeRequest.h"
+#include "TDbConnection.h"
+
+#include <QDateTime>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+class QCheckBox;
+class QDateTimeEdit;
+class QKeyEvent;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QStackedWidget;
+
+// The page index of pcontrol.
+enum TWizardPage {
+    tabcondicoes = 0,
+    tabsoftware = 1,
+    tabexec = 2,
+    tabconcluido = 3,
+    tabagendar = 4,
+    tabwait = 5,
+};
+
+// What the window takes from the outside world; tests replace each piece. An empty or null
+// member means the real thing: message boxes, SettingsFilePath(), the executable's own
+// path, the system clock.
+struct TmainEnvironment {
+    TDialogs* dialogs = nullptr;
+    QString settingsFile;
+    QString executablePath;
+    std::function<QDateTime()> clock;
+};
+
+class Tmain : public QWidget {
+    Q_OBJECT
+public:
+    explicit Tmain(const TmainEnvironment& environment = {}, QWidget* parent = nullptr);
+    ~Tmain() override;
+
+    // Process-wide results of detection (or of a resumed schedule).
+    const TAppKind& DetectedApp() const { return detectedApp_; }
+    bool VatIncluded() const { return vatIncluded_; }
+
+    TDbConnection& cn() { return cn_; }
+    QTimer& Agenda() { return agenda_; }
+
+    int ActivePage() const;
+    // Shows the page and gives it the input focus, so that its entry step runs.
+    void SetActivePage(TWizardPage page);
+
+    // The request as the rate entry page (and the picker) hold it right now.
+    TChangeRequest RequestFromControls() const;
+    // Puts a request into the controls in the order a stored schedule is read back; the
+    // option rules run on every state change this makes.
+    void LoadRequest(const TChangeRequest& request);
+
+    const TmainEnvironment& Environment() const { return env_; }
+    TDialogs& Dialogs() { return *dialogs_; }
+
+    // Runs one handler body; anything it throws is shown by the error report.
+    void Guarded(const std::function<void()>& body) noexcept;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // construction
+    void BuildHeader();
+    void BuildPages();
+    void BuildConditionsPage(QWidget* page);
+    void BuildSoftwarePage(QWidget* page);
+    void BuildRateEntryPage(QWidget* page);
+    void BuildDonePage(QWidget* page);
+    void BuildSchedulePage(QWidget* page);
+    void BuildWaitPage(QWidget* page);
+    void ConnectHandlers();
+    void ConnectRateEntryHandlers();
+
+    // Binds a handler to a signal through the error report.
+    std::function<void()> Handler(void (Tmain::*handler)());
+
+    // handlers
+    void FormCreate();
+    void btaceitoClick();
+    void btnext1Click();
+    void CloseClick();
+    void btalterarClick();
+    void Agendar();
+    void PNGButton1Click();
+    void BitBtn4Click();
+    void EscapePressed();
+    void tabsoftwareEnter();
+    void tabexecEnter();
+    void novaExit();
+    void nova2Exit();
+    void nova3Exit();
+    void opvendaClick();
+    void oparredondarClick();
+
+    void FocusChanged(QWidget* old, QWidget* now);
+    int PageOf(const QWidget* widget) const;
+    // Key filters of the rate edits and of casas; true discards the key.
+    bool anteriorKeyPress(QLineEdit* edit, QKeyEvent* event);
+    bool casasKeyPress(QKeyEvent* event);
+    QCheckBox* RowBoxOf(const QLineEdit* rateEdit) const;
+    void DefaultDescription(QLineEdit* rate, QLineEdit* description);
+    void FocusRequestField(TRequestField field);
+    void ReportError(const QString& text) noexcept;
+
+    TmainEnvironment env_;
+    std::unique_ptr<TDialogs> ownDialogs_;
+    TDialogs* dialogs_ = nullptr;
+
+    TDbConnection cn_;
+    QTimer agenda_;
+    TAppKind detectedApp_;
+    bool vatIncluded_ = false;
+
+    // The last widget of this window that held the focus: focus that leaves for a message
+    // box and comes back has not entered a page.
+    QPointer<QWidget> lastFocus_;
+
+    // Controls, named as the pages name them; tests reach them by objectName.
+    QWidget* header = nullptr;
+    QLabel* ivamode = nullptr;
+    QStackedWidget* pcontrol = nullptr;
+
+    // page 0
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label12 = nullptr;
+    QPushButton* btaceito = nullptr;
+    QPushButton* btnaoaceito = nullptr;
+
+    // page 1
+    QLabel* Label4 = nullptr;
+    QLabel* software = nullptr;
+    QLabel* msg1 = nullptr;
+    QPushButton* btnext1 = nullptr;
+    QPushButton* btsair1 = nullptr;
+
+    // page 2
+    QCheckBox* Taxa1 = nullptr;
+    QCheckBox* Taxa2 = nullptr;
+    QCheckBox* Taxa3 = nullptr;
+    QLineEdit* anterior = nullptr;
+    QLineEdit* anterior2 = nullptr;
+    QLineEdit* anterior3 = nullptr;
+    QLineEdit* nova = nullptr;
+    QLineEdit* nova2 = nullptr;
+    QLineEdit* nova3 = nullptr;
+    QLineEdit* descricao = nullptr;
+    QLineEdit* descricao2 = nullptr;
+    QLineEdit* descricao3 = nullptr;
+    QCheckBox* opnovataxa = nullptr;
+    QCheckBox* opcompra = nullptr;
+    QCheckBox* opvenda = nullptr;
+    QCheckBox* oparredondar = nullptr;
+    QLabel* lbcasas = nullptr;
+    QLineEdit* casas = nullptr;
+    QLabel* txtcasas = nullptr;
+    QPushButton* BitBtn1 = nullptr;
+    QPushButton* btalterar = nullptr;
+    QPushButton* BitBtn2 = nullptr;
+
+    // page 3
+    QLabel* Label11 = nullptr;
+    QPushButton* PNGButton1 = nullptr;
+    QPushButton* Fechar = nullptr;
+
+    // page 4
+    QLabel* Label23 = nullptr;
+    QDateTimeEdit* AdvDateTimePicker1 = nullptr;
+    QPushButton* BitBtn4 = nullptr;
+    QPushButton* BitBtn3 = nullptr;
+
+    // page 5
+    QLabel* Image2 = nullptr;
+    QLabel* Label24 = nullptr;
+    QLabel* Label25 = nullptr;
+    QPushButton* Button1 = nullptr;
+};

@@ -24,6 +24,14 @@ QString SchemaScript(const QString& app);
 // ODBC driver (the same path the program uses).
 void RunSqliteScript(const QString& databaseFile, const QString& script);
 
+// The statements of a script, split at the semicolons that stand outside quotes, brackets
+// and comments (comments dropped). Scripts hold no triggers.
+QStringList SplitSqlScript(const QString& script);
+
+// The ODBC connection string of the SQLite ODBC driver for databaseFile (absolute path);
+// mayCreate false makes a missing file an error instead of a new empty database.
+QString SqliteOdbcConnectionString(const QString& databaseFile, bool mayCreate);
+
 // The text of a data-link file that opens databaseFile through the SQLite ODBC driver
 // (provider MSDASQL), and writing it as UTF-16LE with a byte-order mark.
 QString SqliteDataLinkText(const QString& databaseFile);

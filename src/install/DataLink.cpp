@@ -1,0 +1,531 @@
+#include "DataLink.h"
+#include "TDbConnection.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStringDecoder>
+
+#include <sql.h>
+#include <sqlext.h>
+
+namespace {
+
+QString NormalisedKey(const QString& key)
+{
+    return key.simplified().toLower();
+}
+
+bool IsOneOf(const QString& value, std::initializer_list<const char*> words)
+{
+    const QString v = value.trimmed();
+    for (const char* w : words)
+        if (v.compare(QLatin1String(w), Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+// An ODBC connection string split into its attributes, values kept as written (braces
+// included) so that a string from the data-link file reaches the driver unchanged.
+TKeywordList SplitOdbcString(const QString& text)
+{
+    TKeywordList out;
+    int i = 0;
+    const int n = text.size();
+    while (i < n) {
+        while (i < n && (text[i] == u';' || text[i].isSpace()))
+            ++i;
+        if (i >= n)
+            break;
+        const int keyStart = i;
+        while (i < n && text[i] != u'=' && text[i] != u';')
+            ++i;
+        const QString key = text.mid(keyStart, i - keyStart).trimmed();
+        QString value;
+        if (i < n && text[i] == u'=') {
+            ++i;
+            const int valueStart = i;
+            while (i < n && text[i].isSpace())
+                ++i;
+            if (i < n && text[i] == u'{') {
+                ++i;
+                while (i < n) {
+                    if (text[i] == u'}') {
+                        if (i + 1 < n && text[i + 1] == u'}') {
+                            i += 2;
+                            continue;
+                        }
+                        ++i;
+                        break;
+                    }
+                    ++i;
+                }
+                while (i < n && text[i] != u';')
+                    ++i;
+            } else {
+                while (i < n && text[i] != u';')
+                    ++i;
+            }
+            value = text.mid(valueStart, i - valueStart).trimmed();
+        }
+        if (!key.isEmpty())
+            out.append({key, value});
+    }
+    return out;
+}
+
+QString UnbracedOdbcValue(const QString& raw)
+{
+    if (raw.size() >= 2 && raw.startsWith(u'{') && raw.endsWith(u'}'))
+        return raw.mid(1, raw.size() - 2).replace(QLatin1String("}}"), QLatin1String("}"));
+    return raw;
+}
+
+QString JoinOdbc(const TKeywordList& pairs)
+{
+    QStringList parts;
+    for (const auto& p : pairs)
+        parts << p.first + u'=' + p.second;
+    return parts.join(u';');
+}
+
+// QODBC decides by itself how to read its database name: a name holding ".dsn" becomes
+// FILEDSN=name, one holding DRIVER= or SERVER= is used as it is, anything else becomes
+// DSN=name. The DSN attribute comes first in our strings, so dropping its keyword lets
+// QODBC put it back and the driver manager receives exactly connectionString.
+QString ShapedForQodbc(const QString& s)
+{
+    auto stripPrefix = [&](const QString& prefix) -> QString {
+        return s.startsWith(prefix, Qt::CaseInsensitive) ? s.mid(prefix.size()) : s;
+    };
+    if (s.contains(QLatin1String(".dsn"), Qt::CaseInsensitive))
+        return stripPrefix(QStringLiteral("FILEDSN="));
+    if (s.contains(QLatin1String("DRIVER="), Qt::CaseInsensitive)
+        || s.contains(QLatin1String("SERVER="), Qt::CaseInsensitive))
+        return s;
+    return stripPrefix(QStringLiteral("DSN="));
+}
+
+QString FirstOf(const TKeywordList& kw, std::initializer_list<const char*> keys)
+{
+    for (const char* k : keys) {
+        const QString v = KeywordValue(kw, QLatin1String(k));
+        if (!v.isEmpty())
+            return v;
+    }
+    return {};
+}
+
+TOdbcLink SqlServerLink(const TKeywordList& kw, const QStringList& installedDrivers)
+{
+    const QString driver = BestSqlServerDriver(installedDrivers);
+    if (driver.isEmpty())
+        throw TDbError(QStringLiteral(
+            "Não está instalado nenhum controlador ODBC para SQL Server. Instale o \"ODBC Driver "
+            "18 for SQL Server\" da Microsoft (ou, em Linux, o controlador FreeTDS, pacote "
+            "tdsodbc) e tente de novo"));
+    const bool freeTds = driver.contains(QLatin1String("FreeTDS"), Qt::CaseInsensitive);
+    const bool driver18 = driver.compare(QLatin1String("ODBC Driver 18 for SQL Server"),
+                                         Qt::CaseInsensitive) == 0;
+
+    TKeywordList out;
+    out.append({QStringLiteral("DRIVER"), u'{' + driver + u'}'});
+
+    QString server = FirstOf(kw, {"data source", "server", "address", "addr", "network address"}).trimmed();
+    // "." and "(local)" name this machine for the OLE DB providers; the ODBC drivers
+    // outside Windows only know it by its network name.
+    static const QRegularExpression localName(QStringLiteral("^(\\.|\\(local\\))(?=$|\\\\|,)"),
+                                              QRegularExpression::CaseInsensitiveOption);
+    if (server.isEmpty())
+        server = QStringLiteral("localhost");
+    server.replace(localName, QStringLiteral("localhost"));
+    if (freeTds) {
+        if (server.startsWith(QLatin1String("tcp:"), Qt::CaseInsensitive))
+            server = server.mid(4);
+        const int comma = server.indexOf(u',');
+        if (comma > 0) {
+            out.append({QStringLiteral("SERVER"), OdbcValue(server.left(comma).trimmed())});
+            out.append({QStringLiteral("PORT"), OdbcValue(server.mid(comma + 1).trimmed())});
+        } else {
+            out.append({QStringLiteral("SERVER"), OdbcValue(server)});
+        }
+    } else {
+        out.append({QStringLiteral("SERVER"), OdbcValue(server)});
+    }
+
+    const QString database = FirstOf(kw, {"initial catalog", "database"});
+    if (!database.isEmpty())
+        out.append({QStringLiteral("DATABASE"), OdbcValue(database)});
+
+    TOdbcLink link;
+    const bool trusted = IsOneOf(KeywordValue(kw, QStringLiteral("integrated security")), {"sspi", "true", "yes"})
+                         || IsOneOf(KeywordValue(kw, QStringLiteral("trusted_connection")), {"true", "yes"});
+    if (trusted) {
+        out.append({QStringLiteral("Trusted_Connection"), QStringLiteral("yes")});
+    } else {
+        const QString user = FirstOf(kw, {"user id", "uid", "user"});
+        const QString password = FirstOf(kw, {"password", "pwd"});
+        if (!user.isEmpty())
+            out.append({QStringLiteral("UID"), OdbcValue(user)});
+        if (!password.isEmpty()) {
+            out.append({QStringLiteral("PWD"), OdbcValue(password)});
+            link.secrets << password;
+        }
+    }
+
+    // The OLE DB providers the applications used did not encrypt unless told to; driver 18
+    // encrypts (and checks the certificate) by default, which would refuse most installed
+    // servers, so it is told either way.
+    const QString encrypt = KeywordValue(kw, QStringLiteral("encrypt"));
+    const bool strict = IsOneOf(encrypt, {"strict"});
+    const bool askEncrypt = strict || IsOneOf(encrypt, {"yes", "true", "mandatory"})
+                            || IsOneOf(KeywordValue(kw, QStringLiteral("use encryption for data")), {"true", "yes"});
+    const bool trustCertificate = IsOneOf(FirstOf(kw, {"trust server certificate", "trustservercertificate"}),
+                                          {"true", "yes"});
+    if (freeTds) {
+        if (askEncrypt)
+            out.append({QStringLiteral("Encryption"), QStringLiteral("require")});
+    } else {
+        if (askEncrypt)
+            out.append({QStringLiteral("Encrypt"), (strict && driver18) ? QStringLiteral("strict") : QStringLiteral("yes")});
+        else if (driver18)
+            out.append({QStringLiteral("Encrypt"), QStringLiteral("no")});
+        if (trustCertificate)
+            out.append({QStringLiteral("TrustServerCertificate"), QStringLiteral("yes")});
+    }
+
+    const QString appName = KeywordValue(kw, QStringLiteral("application name"));
+    if (!appName.isEmpty())
+        out.append({QStringLiteral("APP"), OdbcValue(appName)});
+    const QString workstation = KeywordValue(kw, QStringLiteral("workstation id"));
+    if (!workstation.isEmpty())
+        out.append({QStringLiteral("WSID"), OdbcValue(workstation)});
+
+    link.connectionString = JoinOdbc(out);
+    link.qtDatabaseName = ShapedForQodbc(link.connectionString);
+    return link;
+}
+
+TOdbcLink OdbcProviderLink(const TKeywordList& kw)
+{
+    TKeywordList ext = SplitOdbcString(KeywordValue(kw, QStringLiteral("extended properties")));
+    auto has = [&](const char* key) { return HasKeyword(ext, QLatin1String(key)); };
+
+    TOdbcLink link;
+    TKeywordList out;
+    // The data source (DSN or FILEDSN) goes first: see ShapedForQodbc.
+    for (const char* key : {"dsn", "filedsn"}) {
+        for (int i = 0; i < ext.size(); ++i) {
+            if (NormalisedKey(ext[i].first) == QLatin1String(key)) {
+                out.append(ext.takeAt(i));
+                break;
+            }
+        }
+    }
+    const QString dataSource = KeywordValue(kw, QStringLiteral("data source"));
+    if (out.isEmpty() && !has("driver")) {
+        if (dataSource.isEmpty())
+            throw TDbError(QStringLiteral(
+                "O ficheiro de ligação não indica a origem de dados ODBC (\"Data Source\" ou "
+                "\"Extended Properties\")"));
+        out.append({QStringLiteral("DSN"), OdbcValue(dataSource)});
+    }
+    out.append(ext);
+
+    const QString catalog = KeywordValue(kw, QStringLiteral("initial catalog"));
+    if (!catalog.isEmpty() && !HasKeyword(out, QStringLiteral("database")))
+        out.append({QStringLiteral("DATABASE"), OdbcValue(catalog)});
+    const QString user = KeywordValue(kw, QStringLiteral("user id"));
+    if (!user.isEmpty() && !HasKeyword(out, QStringLiteral("uid")))
+        out.append({QStringLiteral("UID"), OdbcValue(user)});
+    const QString password = KeywordValue(kw, QStringLiteral("password"));
+    if (!password.isEmpty()) {
+        link.secrets << password;
+        if (!HasKeyword(out, QStringLiteral("pwd")))
+            out.append({QStringLiteral("PWD"), OdbcValue(password)});
+    }
+    for (const auto& p : out) {
+        const QString k = NormalisedKey(p.first);
+        if (k == QLatin1String("pwd") || k == QLatin1String("password")) {
+            const QString secret = UnbracedOdbcValue(p.second);
+            if (!secret.isEmpty())
+                link.secrets << secret;
+        }
+    }
+
+    link.connectionString = JoinOdbc(out);
+    link.qtDatabaseName = ShapedForQodbc(link.connectionString);
+    return link;
+}
+
+}  // namespace
+
+TKeywordList ParseOleDbConnectionString(const QString& text)
+{
+    TKeywordList out;
+    const int n = text.size();
+    int i = 0;
+    auto fail = [](int position) {
+        throw TDbError(QStringLiteral("Cadeia de ligação OLE DB inválida (carácter %1)").arg(position + 1));
+    };
+    while (i < n) {
+        while (i < n && (text[i] == u';' || text[i].isSpace()))
+            ++i;
+        if (i >= n)
+            break;
+        QString key;
+        bool haveEquals = false;
+        while (i < n) {
+            if (text[i] == u'=') {
+                if (i + 1 < n && text[i + 1] == u'=') {
+                    key += u'=';
+                    i += 2;
+                    continue;
+                }
+                haveEquals = true;
+                ++i;
+                break;
+            }
+            if (text[i] == u';')
+                break;
+            key += text[i++];
+        }
+        key = key.trimmed();
+        if (!haveEquals || key.isEmpty())
+            fail(i - 1 < 0 ? 0 : i - 1);
+        while (i < n && text[i].isSpace() && text[i] != u';')
+            ++i;
+        QString value;
+        if (i < n && (text[i] == u'"' || text[i] == u'\'')) {
+            const QChar quote = text[i++];
+            bool closed = false;
+            while (i < n) {
+                if (text[i] == quote) {
+                    if (i + 1 < n && text[i + 1] == quote) {
+                        value += quote;
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    closed = true;
+                    break;
+                }
+                value += text[i++];
+            }
+            if (!closed)
+                fail(n - 1);
+            while (i < n && text[i].isSpace())
+                ++i;
+            if (i < n && text[i] != u';')
+                fail(i);
+        } else {
+            const int start = i;
+            while (i < n && text[i] != u';')
+                ++i;
+            value = text.mid(start, i - start).trimmed();
+        }
+        out.append({key, value});
+    }
+    return out;
+}
+
+QString KeywordValue(const TKeywordList& keywords, const QString& key)
+{
+    const QString wanted = NormalisedKey(key);
+    for (auto it = keywords.crbegin(); it != keywords.crend(); ++it)
+        if (NormalisedKey(it->first) == wanted)
+            return it->second;
+    return {};
+}
+
+bool HasKeyword(const TKeywordList& keywords, const QString& key)
+{
+    const QString wanted = NormalisedKey(key);
+    for (const auto& p : keywords)
+        if (NormalisedKey(p.first) == wanted)
+            return true;
+    return false;
+}
+
+QString DataLinkConnectionLine(const QByteArray& bytes, const QString& fileNameForErrors)
+{
+    QString text;
+    auto decode = [&](QStringConverter::Encoding encoding, int skip) {
+        QStringDecoder decoder(encoding, QStringDecoder::Flag::Stateless);
+        text = decoder.decode(QByteArrayView(bytes).sliced(skip));
+    };
+    const auto b = [&](int i) { return static_cast<unsigned char>(bytes.at(i)); };
+    if (bytes.size() >= 2 && b(0) == 0xFF && b(1) == 0xFE)
+        decode(QStringConverter::Utf16LE, 2);
+    else if (bytes.size() >= 2 && b(0) == 0xFE && b(1) == 0xFF)
+        decode(QStringConverter::Utf16BE, 2);
+    else if (bytes.size() >= 3 && b(0) == 0xEF && b(1) == 0xBB && b(2) == 0xBF)
+        decode(QStringConverter::Utf8, 3);
+    else if (bytes.size() >= 2 && b(0) != 0 && b(1) == 0)
+        decode(QStringConverter::Utf16LE, 0);  // Unicode without its mark
+    else {
+        QStringDecoder utf8(QStringConverter::Utf8, QStringDecoder::Flag::Stateless);
+        text = utf8.decode(bytes);
+        if (utf8.hasError())
+            text = QString::fromLatin1(bytes);  // an ANSI file from an older tool
+    }
+
+    static const QRegularExpression lineBreak(QStringLiteral("\r\n|\n|\r"));
+    for (QString line : text.split(lineBreak)) {
+        line.remove(QChar(0));
+        line = line.trimmed();
+        if (line.isEmpty() || line.startsWith(u'[') || line.startsWith(u';'))
+            continue;
+        return line;
+    }
+    throw TDbError(QStringLiteral("O ficheiro de ligação %1 não contém nenhuma cadeia de ligação")
+                       .arg(fileNameForErrors));
+}
+
+QString FindFileIgnoringCase(const QString& path, const QString& baseDir)
+{
+    QString p = path;
+    p.replace(u'\\', u'/');
+    QString current = QDir::isAbsolutePath(p) ? QStringLiteral("/") : QDir(baseDir).absolutePath();
+    const QStringList parts = p.split(u'/', Qt::SkipEmptyParts);
+    for (const QString& part : parts) {
+        if (part == QLatin1String("."))
+            continue;
+        if (part == QLatin1String("..")) {
+            current = QFileInfo(current).absolutePath();
+            continue;
+        }
+        const QString exact = QDir(current).filePath(part);
+        if (QFileInfo::exists(exact)) {
+            current = exact;
+            continue;
+        }
+        QStringList entries = QDir(current).entryList(
+            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+        QString match;
+        for (const QString& e : entries) {
+            if (e.compare(part, Qt::CaseInsensitive) == 0) {
+                match = e;
+                break;
+            }
+        }
+        if (match.isEmpty())
+            return {};
+        current = QDir(current).filePath(match);
+    }
+    return current;
+}
+
+TOdbcLink OdbcLinkForProviderString(const QString& oleDb, const QStringList& installedDrivers)
+{
+    const TKeywordList kw = ParseOleDbConnectionString(oleDb);
+    const QString provider = KeywordValue(kw, QStringLiteral("provider")).trimmed();
+    const QString base = provider.section(u'.', 0, 0).toLower();
+    TOdbcLink link;
+    if (base == QLatin1String("sqloledb") || base.startsWith(QLatin1String("sqlncli"))
+        || base.startsWith(QLatin1String("msoledbsql")))
+        link = SqlServerLink(kw, installedDrivers);
+    else if (base == QLatin1String("msdasql") || provider.isEmpty())  // OLE DB's own default
+        link = OdbcProviderLink(kw);
+    else
+        throw TDbError(QStringLiteral(
+            "O fornecedor OLE DB \"%1\" indicado no ficheiro de ligação não é suportado "
+            "(suportados: SQLOLEDB, SQLNCLI, MSOLEDBSQL e MSDASQL)").arg(provider));
+    return link;
+}
+
+TOdbcLink OdbcLinkFor(const QString& connectionString, const QString& currentDir,
+                      const QStringList& installedDrivers)
+{
+    if (connectionString.trimmed().isEmpty())
+        throw TDbError(QStringLiteral("A cadeia de ligação à base de dados está vazia"));
+    const TKeywordList kw = ParseOleDbConnectionString(connectionString);
+    if (!HasKeyword(kw, QStringLiteral("file name")))
+        return OdbcLinkForProviderString(connectionString, installedDrivers);
+
+    const QString named = KeywordValue(kw, QStringLiteral("file name"));
+    const QString found = named.trimmed().isEmpty() ? QString() : FindFileIgnoringCase(named, currentDir);
+    if (found.isEmpty() || !QFileInfo(found).isFile()) {
+        QString shown = named;
+        shown.replace(u'\\', u'/');
+        shown = QDir::cleanPath(QDir(currentDir).absoluteFilePath(shown));
+        throw TDbError(QStringLiteral("O ficheiro de ligação à base de dados \"%1\" não existe (%2)")
+                           .arg(named, shown));
+    }
+    QFile file(found);
+    if (!file.open(QIODevice::ReadOnly))
+        throw TDbError(QStringLiteral("Não foi possível ler o ficheiro de ligação \"%1\": %2")
+                           .arg(found, file.errorString()));
+    const QString line = DataLinkConnectionLine(file.readAll(), found);
+
+    // Further keywords beside FILE NAME refine what the file says, as with OLE DB.
+    QString merged = line;
+    for (const auto& p : kw) {
+        if (NormalisedKey(p.first) == QLatin1String("file name"))
+            continue;
+        QString value = p.second;
+        value.replace(u'"', QLatin1String("\"\""));
+        merged += QStringLiteral(";%1=\"%2\"").arg(QString(p.first).replace(u'=', QLatin1String("==")), value);
+    }
+    try {
+        return OdbcLinkForProviderString(merged, installedDrivers);
+    } catch (const TDbError& e) {
+        throw TDbError(e.text() + QStringLiteral(" [%1]").arg(found));
+    }
+}
+
+QString BestSqlServerDriver(const QStringList& installedDrivers)
+{
+    static const char* const preference[] = {
+        "ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL Server",
+        "ODBC Driver 13.1 for SQL Server", "ODBC Driver 13 for SQL Server",
+        "SQL Server Native Client 11.0", "SQL Server",
+    };
+    for (const char* wanted : preference)
+        for (const QString& d : installedDrivers)
+            if (d.compare(QLatin1String(wanted), Qt::CaseInsensitive) == 0)
+                return d;
+    for (const QString& d : installedDrivers)
+        if (d.contains(QLatin1String("FreeTDS"), Qt::CaseInsensitive))
+            return d;
+    return {};
+}
+
+QStringList InstalledOdbcDrivers()
+{
+    QStringList drivers;
+    SQLHENV env = SQL_NULL_HENV;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)))
+        return drivers;
+    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    SQLCHAR name[512];
+    SQLCHAR attributes[2048];
+    SQLSMALLINT nameLength = 0;
+    SQLSMALLINT attributesLength = 0;
+    SQLUSMALLINT direction = SQL_FETCH_FIRST;
+    while (SQL_SUCCEEDED(SQLDrivers(env, direction, name, sizeof name, &nameLength, attributes,
+                                    sizeof attributes, &attributesLength))) {
+        drivers << QString::fromLocal8Bit(reinterpret_cast<const char*>(name));
+        direction = SQL_FETCH_NEXT;
+    }
+    SQLFreeHandle(SQL_HANDLE_ENV, env);
+    return drivers;
+}
+
+QString WithoutSecrets(QString text, const QStringList& secrets)
+{
+    for (const QString& s : secrets)
+        if (!s.isEmpty())
+            text.replace(s, QStringLiteral("****"));
+    return text;
+}
+
+QString OdbcValue(const QString& value)
+{
+    const bool plain = !value.isEmpty() && !value.contains(u';') && !value.contains(u'{')
+                       && !value.contains(u'}') && value == value.trimmed();
+    if (plain)
+        return value;
+    return u'{' + QString(value).replace(u'}', QLatin1String("}}")) + u'}';
+}

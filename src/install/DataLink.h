@@ -1,0 +1,60 @@
+#pragma once
+// The application's data-link file (.udl) and the ODBC connection it stands for.
+// The applications were written against OLE DB; here the same file opens an ODBC connection,
+// so the OLE DB keywords are read as the OLE DB core services read them and then mapped.
+
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+
+using TKeywordList = QList<QPair<QString, QString>>;
+
+// OLE DB keyword syntax: "key=value;key='va;lue';key=""x""""y""". Keywords keep their
+// spelling; a keyword holding '=' doubles it. Throws TDbError on a malformed string (the
+// error never quotes the text, which may hold a password).
+TKeywordList ParseOleDbConnectionString(const QString& text);
+
+// The value of a keyword (compared without regard to case and inner blanks; the last
+// occurrence wins, as in OLE DB); empty when absent.
+QString KeywordValue(const TKeywordList& keywords, const QString& key);
+bool HasKeyword(const TKeywordList& keywords, const QString& key);
+
+// The connection line of a data-link file's bytes: UTF-16 (with a byte-order mark, as
+// Windows writes it, or without one), UTF-8 or ANSI; "[oledb]" and comment lines skipped.
+// Throws TDbError when the file holds no connection line.
+QString DataLinkConnectionLine(const QByteArray& bytes, const QString& fileNameForErrors);
+
+// Finds path (absolute or relative to baseDir, '\' or '/' as separators) the way Windows
+// would: each component without regard to case. Returns the existing path, or an empty
+// string when there is none.
+QString FindFileIgnoringCase(const QString& path, const QString& baseDir);
+
+// What TDbConnection needs to open a connection named by an OLE DB connection string
+// ("FILE NAME=.\Varlo.UDL" or a full provider string).
+struct TOdbcLink {
+    QString connectionString;  // the ODBC connection string sent to the driver manager
+    QString qtDatabaseName;    // the same, shaped for QODBC (which prefixes DSN=/FILEDSN= itself)
+    QStringList secrets;       // passwords to keep out of every error text
+};
+
+// Reads the data-link file named by the connection string (relative to currentDir) and maps
+// it to ODBC. installedDrivers is the driver manager's list. Throws TDbError (Portuguese
+// texts of our own) for a missing file, an unsupported provider, a missing SQL Server driver.
+TOdbcLink OdbcLinkFor(const QString& connectionString, const QString& currentDir,
+                      const QStringList& installedDrivers);
+
+// The same mapping for an OLE DB provider string already read.
+TOdbcLink OdbcLinkForProviderString(const QString& oleDb, const QStringList& installedDrivers);
+
+// The SQL Server ODBC driver to use from the installed ones, best first; empty when none.
+QString BestSqlServerDriver(const QStringList& installedDrivers);
+
+// The ODBC drivers the driver manager knows (SQLDrivers).
+QStringList InstalledOdbcDrivers();
+
+// Replaces every occurrence of the secrets in text.
+QString WithoutSecrets(QString text, const QStringList& secrets);
+
+// An ODBC attribute value, braced when it would otherwise break the string.
+QString OdbcValue(const QString& value);

@@ -1,0 +1,335 @@
+#include "TDbConnection.h"
+#include "DataLink.h"
+#include "TSqlDialect.h"
+
+#include <QAtomicInteger>
+#include <QDir>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QVariant>
+
+#include <cmath>
+#include <limits>
+
+#include <sql.h>
+#include <sqlext.h>
+
+namespace {
+
+QString NewConnectionName()
+{
+    static QAtomicInteger<int> counter;
+    return QStringLiteral("taxas-db-%1").arg(counter.fetchAndAddRelaxed(1) + 1);
+}
+
+// The name the other end gives itself, asked of the ODBC connection under QODBC.
+QString DbmsName(const QSqlDatabase& db)
+{
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || handle.metaType().sizeOf() != sizeof(SQLHDBC))
+        return {};
+    const SQLHDBC hdbc = *static_cast<const SQLHDBC*>(handle.constData());
+    if (!hdbc)
+        return {};
+    SQLCHAR name[256] = {};
+    SQLSMALLINT length = 0;
+    if (!SQL_SUCCEEDED(SQLGetInfo(hdbc, SQL_DBMS_NAME, name, sizeof name, &length)))
+        return {};
+    return QString::fromUtf8(reinterpret_cast<const char*>(name));
+}
+
+}  // namespace
+
+struct TDbConnection::Impl {
+    QString connectionString = QStringLiteral("FILE NAME=.\\Meltra.UDL");
+    QString connectionName;  // of the open QSqlDatabase; empty when closed
+    QStringList secrets;     // of the open connection's data-link file
+    bool translate = false;
+    bool inTransaction = false;
+
+    QString sql;
+    std::unique_ptr<QSqlQuery> result;
+    bool hasRow = false;
+
+    Observer observer;
+
+    QSqlDatabase database() const { return QSqlDatabase::database(connectionName, false); }
+
+    [[noreturn]] void fail(const QSqlError& error) const
+    {
+        QString text = error.databaseText().trimmed();
+        if (text.isEmpty())
+            text = error.driverText().trimmed();
+        if (text.isEmpty())
+            text = QStringLiteral("Erro desconhecido da base de dados");
+        throw TDbError(WithoutSecrets(text, secrets));
+    }
+
+    void connect()
+    {
+        if (!connectionName.isEmpty())
+            return;
+        const TOdbcLink link = OdbcLinkFor(connectionString, QDir::currentPath(), InstalledOdbcDrivers());
+        const QString name = NewConnectionName();
+        QString errorText;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), name);
+            if (!db.isValid()) {
+                errorText = QStringLiteral(
+                    "O controlador ODBC do Qt (QODBC) não está disponível: instale o pacote "
+                    "libqt6sql6-odbc");
+            } else {
+                db.setDatabaseName(link.qtDatabaseName);
+                if (db.open()) {
+                    connectionName = name;
+                    secrets = link.secrets;
+                    translate = !DbmsName(db).contains(QLatin1String("SQL Server"), Qt::CaseInsensitive);
+                    return;
+                }
+                secrets = link.secrets;
+                const QSqlError error = db.lastError();
+                errorText = error.databaseText().trimmed();
+                if (errorText.isEmpty())
+                    errorText = error.driverText().trimmed();
+                errorText = WithoutSecrets(errorText, link.secrets);
+                secrets.clear();
+            }
+        }
+        QSqlDatabase::removeDatabase(name);
+        throw TDbError(errorText);
+    }
+
+    void disconnect()
+    {
+        closeResult();
+        if (connectionName.isEmpty())
+            return;
+        {
+            QSqlDatabase db = database();
+            if (inTransaction)
+                db.rollback();  // nothing half-done is left behind by a dropped connection
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(connectionName);
+        connectionName.clear();
+        secrets.clear();
+        inTransaction = false;
+        translate = false;
+    }
+
+    void closeResult()
+    {
+        result.reset();
+        hasRow = false;
+    }
+
+    QString wire(const QString& statement) const
+    {
+        return translate ? TranslateTSqlForSqlite(statement) : statement;
+    }
+
+    const QSqlQuery& openResult() const
+    {
+        if (!result)
+            throw TDbError(QStringLiteral("A consulta não está aberta"));
+        return *result;
+    }
+};
+
+TDbConnection::TDbConnection() : d(std::make_unique<Impl>()) {}
+
+TDbConnection::~TDbConnection()
+{
+    d->disconnect();
+}
+
+void TDbConnection::setConnectionString(const QString& text)
+{
+    d->connectionString = text;
+}
+
+QString TDbConnection::connectionString() const
+{
+    return d->connectionString;
+}
+
+void TDbConnection::setConnected(bool on)
+{
+    if (on)
+        d->connect();
+    else
+        d->disconnect();
+}
+
+bool TDbConnection::connected() const
+{
+    return !d->connectionName.isEmpty();
+}
+
+void TDbConnection::setSQL(const QString& text)
+{
+    d->closeResult();
+    d->sql = text;
+}
+
+QString TDbConnection::SQL() const
+{
+    return d->sql;
+}
+
+void TDbConnection::Open()
+{
+    d->closeResult();
+    const QString statement = d->sql;
+    if (d->observer)
+        d->observer(statement, TStatementKind::Read);
+    d->connect();
+    // Forward-only: the driver hands rows over as they are read, and nothing here counts them.
+    auto query = std::make_unique<QSqlQuery>(d->database());
+    query->setForwardOnly(true);
+    if (!query->exec(d->wire(statement)))
+        d->fail(query->lastError());
+    if (!query->isSelect())
+        throw TDbError(QStringLiteral("A instrução não devolveu nenhum conjunto de registos"));
+    const bool hasRow = query->next();
+    if (!hasRow && query->lastError().isValid())
+        d->fail(query->lastError());
+    d->result = std::move(query);
+    d->hasRow = hasRow;
+}
+
+bool TDbConnection::IsEmpty() const
+{
+    return !d->result || !d->hasRow;
+}
+
+bool TDbConnection::FindField(const QString& name) const
+{
+    if (!d->result)
+        return false;
+    const QSqlRecord record = d->result->record();
+    for (int i = 0; i < record.count(); ++i)
+        if (record.fieldName(i).compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+qint32 TDbConnection::FieldByName(const QString& name) const
+{
+    const QSqlQuery& query = d->openResult();
+    const QSqlRecord record = query.record();
+    int index = -1;
+    for (int i = 0; i < record.count(); ++i) {
+        if (record.fieldName(i).compare(name, Qt::CaseInsensitive) == 0) {
+            index = i;
+            break;
+        }
+    }
+    if (index < 0)
+        throw TDbError(QStringLiteral("Campo não encontrado: %1").arg(name));
+    if (!d->hasRow)
+        throw TDbError(QStringLiteral("O resultado não tem registos para ler o campo %1").arg(name));
+    const QVariant value = query.value(index);
+    if (value.isNull())
+        return 0;  // as a NULL reads as an integer in the applications' own tools
+    double number = 0;
+    switch (value.metaType().id()) {
+    case QMetaType::Bool:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+        number = static_cast<double>(value.toLongLong());
+        break;
+    case QMetaType::ULongLong:
+        number = static_cast<double>(value.toULongLong());
+        break;
+    case QMetaType::Float:
+    case QMetaType::Double:
+        number = std::round(value.toDouble());
+        break;
+    default: {
+        // Decimals reach us as text from some drivers.
+        bool ok = false;
+        number = std::round(value.toString().trimmed().toDouble(&ok));
+        if (!ok)
+            throw TDbError(QStringLiteral("O valor do campo %1 não é um número: %2").arg(name, value.toString()));
+    }
+    }
+    if (!(number >= std::numeric_limits<qint32>::min() && number <= std::numeric_limits<qint32>::max()))
+        throw TDbError(QStringLiteral("O valor do campo %1 não cabe num inteiro: %2").arg(name, value.toString()));
+    return static_cast<qint32>(number);
+}
+
+void TDbConnection::Close()
+{
+    d->closeResult();
+}
+
+void TDbConnection::ExecSQL()
+{
+    d->closeResult();
+    const QString statement = d->sql;
+    if (d->observer)
+        d->observer(statement, TStatementKind::Command);
+    d->connect();
+    QSqlQuery query(d->database());
+    query.setForwardOnly(true);
+    if (!query.exec(d->wire(statement)))
+        d->fail(query.lastError());
+}
+
+void TDbConnection::BeginTransaction()
+{
+    if (d->inTransaction)
+        throw TDbError(QStringLiteral("Já existe uma transacção aberta nesta ligação"));
+    d->connect();
+    d->closeResult();
+    QSqlDatabase db = d->database();
+    if (!db.transaction())
+        d->fail(db.lastError());
+    d->inTransaction = true;
+}
+
+void TDbConnection::Commit()
+{
+    if (!d->inTransaction)
+        throw TDbError(QStringLiteral("Não há nenhuma transacção aberta para confirmar"));
+    d->closeResult();
+    QSqlDatabase db = d->database();
+    // A failed commit leaves the transaction open, so that the caller's rollback still undoes it.
+    if (!db.commit())
+        d->fail(db.lastError());
+    d->inTransaction = false;
+}
+
+void TDbConnection::Rollback()
+{
+    if (!d->inTransaction)
+        return;
+    d->closeResult();
+    d->inTransaction = false;
+    QSqlDatabase db = d->database();
+    if (!db.rollback())
+        d->fail(db.lastError());
+}
+
+bool TDbConnection::inTransaction() const
+{
+    return d->inTransaction;
+}
+
+void TDbConnection::setObserver(Observer observer)
+{
+    d->observer = std::move(observer);
+}
+
+bool TDbConnection::translatesTSql() const
+{
+    return d->translate;
+}

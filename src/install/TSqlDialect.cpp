@@ -1,0 +1,70 @@
+#include "TSqlDialect.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+bool IsIdentifierChar(QChar c)
+{
+    return c.isLetterOrNumber() || c == u'_' || c == u'@' || c == u'#' || c == u'$';
+}
+
+// Replaces GETDATE() outside string literals, quoted and bracketed identifiers.
+QString TranslateGetDate(const QString& s)
+{
+    static const QRegularExpression call(QStringLiteral("GETDATE\\s*\\(\\s*\\)"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    QString out;
+    out.reserve(s.size() + 32);
+    const int n = s.size();
+    int i = 0;
+    while (i < n) {
+        const QChar c = s[i];
+        if (c == u'\'' || c == u'"' || c == u'[') {
+            const QChar close = c == u'[' ? QChar(u']') : c;
+            int j = i + 1;
+            while (j < n) {
+                if (s[j] == close) {
+                    if (j + 1 < n && s[j + 1] == close) {
+                        j += 2;
+                        continue;
+                    }
+                    ++j;
+                    break;
+                }
+                ++j;
+            }
+            out += s.mid(i, j - i);
+            i = j;
+            continue;
+        }
+        if ((c == u'g' || c == u'G') && (i == 0 || !IsIdentifierChar(s[i - 1]))) {
+            const auto m = call.match(s, i, QRegularExpression::NormalMatch,
+                                      QRegularExpression::AnchorAtOffsetMatchOption);
+            if (m.hasMatch()) {
+                out += QLatin1String("datetime('now','localtime')");
+                i += m.capturedLength();
+                continue;
+            }
+        }
+        out += c;
+        ++i;
+    }
+    return out;
+}
+
+}  // namespace
+
+QString TranslateTSqlForSqlite(const QString& statement)
+{
+    QString s = statement.contains(QLatin1String("getdate"), Qt::CaseInsensitive)
+                    ? TranslateGetDate(statement)
+                    : statement;
+    static const QRegularExpression top(QStringLiteral("\\A(\\s*SELECT)\\s+TOP\\s+(\\d+)\\s+(.*?)\\s*\\z"),
+                                        QRegularExpression::CaseInsensitiveOption
+                                            | QRegularExpression::DotMatchesEverythingOption);
+    const auto m = top.match(s);
+    if (m.hasMatch())
+        s = m.captured(1) + u' ' + m.captured(3) + QLatin1String(" LIMIT ") + m.captured(2);
+    return s;
+}

@@ -1,0 +1,342 @@
+// The connection against real SQLite databases through the SQLite ODBC driver: the same
+// data-link files, driver manager and Qt driver the program uses.
+
+#include "Installation.h"
+#include "TDbConnection.h"
+#include "TempInstallation.h"
+
+#include <QDir>
+#include <QFile>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+QString ErrorOf(const std::function<void()>& fn)
+{
+    try {
+        fn();
+    } catch (const TDbError& e) {
+        return e.text();
+    }
+    return {};
+}
+
+}  // namespace
+
+class DbConnectionTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TTempInstallation> inst_;
+
+    std::unique_ptr<TTempInstallation> Fresh(const QString& app = "Varlo")
+    {
+        TInstallationOptions options;
+        options.app = app;
+        auto inst = std::make_unique<TTempInstallation>(options);
+        inst->enter();
+        return inst;
+    }
+
+private slots:
+    void init() { inst_ = Fresh(); }
+    void cleanup() { inst_.reset(); }
+
+    // Open and ExecSQL connect on their own from the connection string; a closed connection
+    // comes back on the next statement.
+    void connectsWhenNeeded_data()
+    {
+        QTest::addColumn<bool>("read");
+        QTest::newRow("Open") << true;
+        QTest::newRow("ExecSQL") << false;
+    }
+    void connectsWhenNeeded()
+    {
+        QFETCH(bool, read);
+        auto db = inst_->connect();
+        QVERIFY(!db->connected());
+        for (int round = 0; round < 2; ++round) {
+            if (read) {
+                db->setSQL("SELECT factor FROM iva WHERE factor=23");
+                db->Open();
+                QVERIFY(!db->IsEmpty());
+                QCOMPARE(db->FieldByName("factor"), 23);
+                db->Close();
+            } else {
+                db->setSQL("UPDATE iva SET descricao = 'Normal' WHERE factor=23");
+                db->ExecSQL();
+            }
+            QVERIFY(db->connected());
+            db->setConnected(false);
+            QVERIFY(!db->connected());
+        }
+        if (!read)
+            QCOMPARE(inst_->scalar("SELECT descricao FROM iva WHERE factor=23").toString(), QString("Normal"));
+    }
+
+    // Statements that fail raise the driver's own text; a missing data-link file names itself.
+    void failuresRaise_data()
+    {
+        QTest::addColumn<QString>("connection");
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<bool>("read");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("missing table") << "FILE NAME=.\\Varlo.UDL" << "SELECT * FROM config" << true << "no such table: config";
+        QTest::newRow("bad command") << "FILE NAME=.\\Varlo.UDL" << "UPDATE produtos SET nada=1" << false << "no such column: nada";
+        QTest::newRow("missing file, Open") << "FILE NAME=.\\Nenhum.UDL" << "SELECT * FROM configuracao" << true << "Nenhum.UDL";
+        QTest::newRow("missing file, ExecSQL") << "FILE NAME=.\\Meltra.UDL" << "DELETE FROM iva" << false << "Meltra.UDL";
+    }
+    void failuresRaise()
+    {
+        QFETCH(QString, connection);
+        QFETCH(QString, sql);
+        QFETCH(bool, read);
+        QFETCH(QString, expected);
+        TDbConnection db;
+        db.setConnectionString(connection);
+        db.setSQL(sql);
+        const QString error = ErrorOf([&] { read ? db.Open() : db.ExecSQL(); });
+        QVERIFY2(error.contains(expected), qPrintable(error));
+        QVERIFY(db.IsEmpty());
+        QCOMPARE(inst_->scalar("SELECT count(*) FROM iva").toInt(), 4);
+    }
+
+    // The data-link file is found whatever the case of its name or of the folder's entries.
+    void fileNameCase_data()
+    {
+        QTest::addColumn<QString>("onDisk");
+        QTest::addColumn<QString>("connection");
+        QTest::newRow("lower on disk") << "varlo.udl" << "FILE NAME=.\\Varlo.UDL";
+        QTest::newRow("upper on disk") << "VARLO.UDL" << "FILE NAME=.\\Varlo.UDL";
+        QTest::newRow("mixed, slashes") << "Varlo.Udl" << "FILE NAME=./varlo.udl";
+        QTest::newRow("spaced keyword") << "varlo.udl" << "  file   name = .\\VARLO.udl ;";
+    }
+    void fileNameCase()
+    {
+        QFETCH(QString, onDisk);
+        QFETCH(QString, connection);
+        QDir dir(inst_->folder());
+        if (onDisk != "varlo.udl")
+            QVERIFY(dir.rename("varlo.udl", onDisk));
+        TDbConnection db;
+        db.setConnectionString(connection);
+        db.setConnected(true);
+        QVERIFY(db.connected());
+    }
+
+    void findFieldIgnoresCase_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("found");
+        QTest::newRow("same case") << "precovenda" << true;
+        QTest::newRow("upper") << "PRECOVENDA" << true;
+        QTest::newRow("mixed") << "PrecoCompra" << true;
+        QTest::newRow("absent") << "pvp2" << false;
+        QTest::newRow("prefix only") << "preco" << false;
+    }
+    void findFieldIgnoresCase()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, found);
+        auto db = inst_->connect();
+        db->setSQL("SELECT TOP 1 * FROM produtos");
+        db->Open();
+        QCOMPARE(db->FindField(name), found);
+        db->Close();
+        QVERIFY(!db->FindField(name));  // nothing open, nothing found
+    }
+
+    // An empty table still yields its columns (the column probe relies on it).
+    void emptyResultKeepsColumns()
+    {
+        inst_->exec("DELETE FROM produtos");
+        auto db = inst_->connect();
+        db->setSQL("SELECT TOP 1 * FROM produtos");
+        db->Open();
+        QVERIFY(db->IsEmpty());
+        QVERIFY(db->FindField("IVACOMPRA"));
+        QVERIFY(!ErrorOf([&] { db->FieldByName("iva"); }).isEmpty());
+    }
+
+    void fieldByNameAsInteger_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("integer column") << "SELECT * FROM configuracao" << "ivaincluido" << 1;
+        QTest::newRow("other case") << "SELECT * FROM configuracao" << "IVAINCLUIDO" << 1;
+        QTest::newRow("decimal") << "SELECT precovenda FROM produtos WHERE codigo='V00001'" << "precovenda" << 2;
+        QTest::newRow("decimal rounds") << "SELECT 2.5 + 2.4 AS p" << "p" << 5;
+        QTest::newRow("text digits") << "SELECT '13' AS t" << "t" << 13;
+        QTest::newRow("null reads as zero") << "SELECT NULL AS n" << "n" << 0;
+        QTest::newRow("negative") << "SELECT -7 AS n" << "n" << -7;
+        QTest::newRow("first row only") << "SELECT factor FROM iva ORDER BY factor DESC" << "factor" << 23;
+    }
+    void fieldByNameAsInteger()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QString, field);
+        QFETCH(int, expected);
+        auto db = inst_->connect();
+        db->setSQL(sql);
+        db->Open();
+        QCOMPARE(db->FieldByName(field), expected);
+    }
+
+    void fieldByNameRefusesWhatIsNotAnInteger_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("field");
+        QTest::newRow("absent field") << "SELECT factor FROM iva" << "codigo2";
+        QTest::newRow("text") << "SELECT descricao FROM iva WHERE factor=23" << "descricao";
+        QTest::newRow("too big") << "SELECT 3000000000 AS n" << "n";
+        QTest::newRow("no row") << "SELECT factor FROM iva WHERE factor=99" << "factor";
+    }
+    void fieldByNameRefusesWhatIsNotAnInteger()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QString, field);
+        auto db = inst_->connect();
+        db->setSQL(sql);
+        db->Open();
+        QVERIFY(!ErrorOf([&] { db->FieldByName(field); }).isEmpty());
+    }
+
+    // The observer sees each statement as built (before the dialect is translated), in
+    // order, marked read or command; a throw from it keeps the statement from being sent.
+    void observerSeesStatementsAsBuilt()
+    {
+        auto db = inst_->connect();
+        TStatementLog log;
+        log.attach(*db);
+        const QStringList sent = {"SELECT TOP 1 * FROM produtos",
+                                  "UPDATE iva SET descricao = 'x' WHERE factor=6",
+                                  "SELECT * FROM iva WHERE factor=6"};
+        db->setSQL(sent[0]);
+        db->Open();
+        db->Close();
+        db->setSQL(sent[1]);
+        db->ExecSQL();
+        db->setSQL(sent[2]);
+        db->Open();
+        QCOMPARE(log.statements, sent);
+        QCOMPARE(log.kinds, (QList<TStatementKind>{TStatementKind::Read, TStatementKind::Command, TStatementKind::Read}));
+        QVERIFY(db->translatesTSql());
+
+        log.clear();
+        log.failAt = 1;
+        db->setSQL("DELETE FROM iva");
+        QVERIFY(ErrorOf([&] { db->ExecSQL(); }).contains("Falha simulada"));
+        QCOMPARE(log.statements, QStringList{"DELETE FROM iva"});
+        QCOMPARE(inst_->scalar("SELECT count(*) FROM iva").toInt(), 4);
+    }
+
+    // GETDATE() and TOP reach SQLite in its own dialect and work there.
+    void tsqlFormsRunOnSqlite()
+    {
+        TInstallationOptions options;
+        options.app = "Meltra";
+        auto meltra = std::make_unique<TTempInstallation>(options);
+        meltra->enter();
+        auto db = meltra->connect();
+        db->setSQL("UPDATE produtos SET precovenda1=precovenda1 / 1.06, validade=GETDATE() WHERE ivavenda=6");
+        db->ExecSQL();
+        const QDateTime stamped = meltra->scalar("SELECT max(validade) FROM produtos").toDateTime();
+        QVERIFY2(qAbs(stamped.secsTo(QDateTime::currentDateTime())) < 120, qPrintable(stamped.toString(Qt::ISODate)));
+        QCOMPARE(meltra->scalar("SELECT count(*) FROM produtos WHERE ivavenda<>6 AND validade<>'2025-01-02 09:00:00'").toInt(), 0);
+        db->setSQL("SELECT TOP 2 codigo FROM produtos ORDER BY codigo DESC");
+        db->Open();
+        QVERIFY(!db->IsEmpty());
+    }
+
+    // A rolled-back change leaves every table as it was; a committed one stays; a connection
+    // dropped in the middle of a transaction does not keep half of it.
+    void transactions_data()
+    {
+        QTest::addColumn<QString>("ending");
+        QTest::newRow("rollback") << "rollback";
+        QTest::newRow("commit") << "commit";
+        QTest::newRow("disconnect") << "disconnect";
+        QTest::newRow("destroyed") << "destroyed";
+    }
+    void transactions()
+    {
+        QFETCH(QString, ending);
+        const QString before = inst_->dump();
+        auto db = inst_->connect();
+        db->BeginTransaction();
+        QVERIFY(db->inTransaction());
+        for (const char* sql : {"UPDATE produtos SET precovenda=precovenda / 1.23 WHERE iva=23",
+                                "INSERT INTO iva (codigo, factor) VALUES (24,24)",
+                                "DELETE FROM iva WHERE factor=23"}) {
+            db->setSQL(sql);
+            db->ExecSQL();
+        }
+        // Another connection does not see the change before it is committed.
+        QCOMPARE(inst_->scalar("SELECT count(*) FROM iva WHERE factor=24").toInt(), 0);
+        if (ending == "rollback")
+            db->Rollback();
+        else if (ending == "commit")
+            db->Commit();
+        else if (ending == "disconnect")
+            db->setConnected(false);
+        else
+            db.reset();
+        if (db)
+            QVERIFY(!db->inTransaction());
+        if (ending == "commit") {
+            QVERIFY(inst_->dump() != before);
+            QCOMPARE(inst_->scalar("SELECT count(*) FROM iva WHERE factor=24").toInt(), 1);
+        } else {
+            QCOMPARE(inst_->dump(), before);
+        }
+    }
+
+    void transactionMisuse()
+    {
+        auto db = inst_->connect();
+        db->Rollback();  // harmless with nothing open
+        QVERIFY(!ErrorOf([&] { db->Commit(); }).isEmpty());
+        db->BeginTransaction();
+        QVERIFY(!ErrorOf([&] { db->BeginTransaction(); }).isEmpty());
+        db->Rollback();
+        db->BeginTransaction();  // a new one after the rollback
+        db->Commit();
+    }
+
+    // The statements of a failed run are undone even when the failure is the database's.
+    void rollbackAfterFailedStatement()
+    {
+        const QString before = inst_->dump();
+        auto db = inst_->connect();
+        db->BeginTransaction();
+        db->setSQL("UPDATE produtos SET precovenda=precovenda * 1.23 WHERE iva=13");
+        db->ExecSQL();
+        db->setSQL("UPDATE produtos SET naoexiste=1");
+        QVERIFY(!ErrorOf([&] { db->ExecSQL(); }).isEmpty());
+        QVERIFY(db->inTransaction());
+        db->Rollback();
+        QCOMPARE(inst_->dump(), before);
+    }
+
+    // The connection string is read at the next connect, not before.
+    void connectionStringTakesEffectAtNextConnect()
+    {
+        TInstallationOptions options;
+        options.app = "Quibon";
+        TTempInstallation quibon(options);
+        QFile::copy(quibon.folder() + "/quibon.udl", inst_->folder() + "/quibon.udl");
+        auto db = inst_->connect();
+        db->setConnected(true);
+        db->setConnectionString("FILE NAME=.\\Quibon.UDL");
+        db->setSQL("SELECT * FROM configpostos");
+        QVERIFY(!ErrorOf([&] { db->Open(); }).isEmpty());  // still Varlo's database
+        db->setConnected(false);
+        db->Open();
+        QVERIFY(!db->IsEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(DbConnectionTest)
+#include "DbConnectionTest.moc"

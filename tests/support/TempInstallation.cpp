@@ -1,0 +1,190 @@
+#include "TempInstallation.h"
+
+#include "Detection.h"
+
+#include <QAtomicInteger>
+#include <QDir>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+#include <stdexcept>
+
+namespace {
+
+QString DefaultDatabaseName(const TInstallationOptions& options)
+{
+    return options.databaseName.isEmpty() ? options.app.toLower() + QLatin1String(".db") : options.databaseName;
+}
+
+// Runs fn on a fresh ODBC connection to the database, closed and removed afterwards: a
+// connection of its own sees only what the program's connection has committed.
+template <typename Fn>
+void WithConnection(const QString& databaseFile, Fn fn)
+{
+    static QAtomicInteger<int> counter;
+    const QString name = QStringLiteral("taxas-test-%1").arg(counter.fetchAndAddRelaxed(1) + 1);
+    QString failure;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), name);
+        db.setDatabaseName(SqliteOdbcConnectionString(databaseFile, false));
+        if (!db.open()) {
+            failure = db.lastError().text();
+        } else {
+            failure = fn(db);
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    if (!failure.isEmpty())
+        throw TDbError(failure);
+}
+
+QString Run(QSqlQuery& query, const QString& sql)
+{
+    query.setForwardOnly(true);
+    if (!query.exec(sql))
+        return query.lastError().text() + QStringLiteral(" [") + sql + u']';
+    return {};
+}
+
+QString Shown(const QVariant& v)
+{
+    if (v.isNull())
+        return QStringLiteral("NULL");
+    return v.toString();
+}
+
+}  // namespace
+
+TTempInstallation::TTempInstallation(const TInstallationOptions& options) : options_(options)
+{
+    if (!dir_.isValid())
+        throw std::runtime_error("no temporary folder");
+    MakeInstallation(dir_.path(), options_);
+}
+
+TTempInstallation::~TTempInstallation()
+{
+    if (!previousDir_.isEmpty())
+        QDir::setCurrent(previousDir_);
+}
+
+QString TTempInstallation::folder() const
+{
+    return dir_.path();
+}
+
+QString TTempInstallation::databaseFile() const
+{
+    return QDir(dir_.path()).absoluteFilePath(DefaultDatabaseName(options_));
+}
+
+QString TTempInstallation::app() const
+{
+    return options_.app;
+}
+
+void TTempInstallation::enter()
+{
+    if (previousDir_.isEmpty())
+        previousDir_ = QDir::currentPath();
+    QDir::setCurrent(dir_.path());
+}
+
+void TTempInstallation::exec(const QString& sql) const
+{
+    WithConnection(databaseFile(), [&](QSqlDatabase& db) {
+        QSqlQuery query(db);
+        return Run(query, sql);
+    });
+}
+
+QVariant TTempInstallation::scalar(const QString& sql) const
+{
+    QVariant value;
+    WithConnection(databaseFile(), [&](QSqlDatabase& db) {
+        QSqlQuery query(db);
+        QString failure = Run(query, sql);
+        if (failure.isEmpty() && query.next())
+            value = query.value(0);
+        return failure;
+    });
+    return value;
+}
+
+QList<QVariantList> TTempInstallation::rows(const QString& sql) const
+{
+    QList<QVariantList> out;
+    WithConnection(databaseFile(), [&](QSqlDatabase& db) {
+        QSqlQuery query(db);
+        QString failure = Run(query, sql);
+        if (!failure.isEmpty())
+            return failure;
+        const int columns = query.record().count();
+        while (query.next()) {
+            QVariantList row;
+            for (int i = 0; i < columns; ++i)
+                row << query.value(i);
+            out << row;
+        }
+        return QString();
+    });
+    return out;
+}
+
+QString TTempInstallation::dump() const
+{
+    QString out;
+    WithConnection(databaseFile(), [&](QSqlDatabase& db) {
+        QSqlQuery tables(db);
+        QString failure = Run(tables, QStringLiteral(
+            "SELECT name, sql FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%' ORDER BY name"));
+        if (!failure.isEmpty())
+            return failure;
+        QList<QPair<QString, QString>> list;
+        while (tables.next())
+            list << qMakePair(tables.value(0).toString(), tables.value(1).toString());
+        for (const auto& table : list) {
+            out += table.second + QLatin1String(";\n");
+            QSqlQuery columns(db);
+            failure = Run(columns, QStringLiteral("SELECT * FROM \"%1\" LIMIT 0").arg(table.first));
+            if (!failure.isEmpty())
+                return failure;
+            const int count = columns.record().count();
+            QStringList order;
+            for (int i = 1; i <= count; ++i)
+                order << QString::number(i);
+            QSqlQuery data(db);
+            failure = Run(data, QStringLiteral("SELECT * FROM \"%1\" ORDER BY %2").arg(table.first, order.join(u',')));
+            if (!failure.isEmpty())
+                return failure;
+            while (data.next()) {
+                QStringList values;
+                for (int i = 0; i < count; ++i)
+                    values << Shown(data.value(i));
+                out += table.first + QLatin1String(": ") + values.join(QLatin1String(" | ")) + u'\n';
+            }
+        }
+        return QString();
+    });
+    return out;
+}
+
+std::unique_ptr<TDbConnection> TTempInstallation::connect() const
+{
+    auto db = std::make_unique<TDbConnection>();
+    db->setConnectionString(ConnectionStringFor(options_.app));
+    return db;
+}
+
+void TStatementLog::attach(TDbConnection& db)
+{
+    db.setObserver([this](const QString& statement, TStatementKind kind) {
+        statements << statement;
+        kinds << kind;
+        if (failAt > 0 && statements.size() == failAt)
+            throw TDbError(QStringLiteral("Falha simulada na instrução %1: %2").arg(failAt).arg(statement));
+    });
+}

@@ -1,0 +1,48 @@
+#pragma once
+// An INI file kept the way the Windows private-profile functions keep it, so that a file
+// written on either platform (or edited by hand in Notepad) reads the same everywhere:
+// ANSI text (Windows-1252), section and key names matched without regard to case, an
+// existing key replaced on its own line, every other line left byte for byte, new lines
+// ended by CR LF.
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+#include <vector>
+
+// Windows-1252, the ANSI code page the file has always been written in. Characters it
+// cannot hold become '?', as the Windows conversion does.
+QString AnsiToText(const QByteArray& bytes);
+QByteArray TextToAnsi(const QString& text);
+
+// GetPrivateProfileString's buffer holds 2048 characters with the terminating zero.
+constexpr int kProfileReadLimit = 2047;
+
+class TProfileFile {
+public:
+    static TProfileFile FromBytes(const QByteArray& bytes);
+    QByteArray toBytes() const;
+
+    // The value after the first '=' of the key's line in the first section of that name,
+    // cut to kProfileReadLimit characters; nothing when the section or the key is missing.
+    std::optional<QString> value(const QByteArray& section, const QByteArray& key) const;
+
+    // Replaces the key's value in place, or adds the key after the last line of the section,
+    // or adds the section at the end of the file.
+    void setValue(const QByteArray& section, const QByteArray& key, const QString& value);
+
+private:
+    struct TLine {
+        QByteArray text;  // without its line end
+        QByteArray end;   // "\r\n", "\n", or empty for a last line without one
+    };
+    // [first, last) of the section's body (the lines after its header), or nothing.
+    std::optional<std::pair<size_t, size_t>> sectionBody(const QByteArray& section) const;
+    std::optional<size_t> keyLine(size_t first, size_t last, const QByteArray& key) const;
+
+    std::vector<TLine> lines_;
+};
+
+// A boolean as GetPrivateProfileInt reads a whole number: decimal with an optional sign, or
+// hexadecimal after "0x"/"0X" (at least one digit). Anything else is not a number.
+std::optional<qint32> ProfileInteger(const QString& text);

@@ -1,0 +1,218 @@
+#include "SettingsFile.h"
+#include "ProfileFile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <stdexcept>
+
+namespace {
+
+const QByteArray kSection = "OPCOES";
+
+// Enabled, existing rate, new rate, description of each row, in writing order.
+const char* const kRowKeys[3][4] = {{"TAXA1", "ANTERIOR", "NOVA", "DESCRICAO"},
+                                    {"TAXA2", "ANTERIOR2", "NOVA2", "DESCRICAO2"},
+                                    {"TAXA3", "ANTERIOR3", "NOVA3", "DESCRICAO3"}};
+
+// Booleans are written as "1"/"0" and read as whole numbers, as the INI service does.
+QString BoolText(bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); }
+
+bool ReadBool(const TProfileFile& file, const char* key, bool fallback) {
+    auto text = file.value(kSection, key);
+    if (!text) return fallback;
+    auto number = ProfileInteger(*text);
+    return number ? *number != 0 : fallback;
+}
+
+QString ReadText(const TProfileFile& file, const char* key, const QString& fallback = QString()) {
+    return file.value(kSection, key).value_or(fallback);
+}
+
+[[noreturn]] void CannotWrite(const QString& path) {
+    const QString full = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    throw std::runtime_error(("Unable to write to " + full).toStdString());
+}
+
+// Qt format strings: runs of one ASCII letter are fields, text in single quotes is literal.
+// Calls keep(field) for each field and copies everything else.
+template <typename F>
+QString MapFields(const QString& format, F keep) {
+    QString out;
+    for (qsizetype i = 0; i < format.size();) {
+        const QChar c = format[i];
+        if (c == QLatin1Char('\'')) {
+            qsizetype j = i + 1;
+            while (j < format.size()) {
+                if (format[j] == QLatin1Char('\'')) {
+                    if (j + 1 < format.size() && format[j + 1] == QLatin1Char('\'')) { j += 2; continue; }
+                    break;
+                }
+                ++j;
+            }
+            out += format.mid(i, j + 1 - i);
+            i = j + 1;
+        } else if (c.isLetter() && c.unicode() < 0x80) {
+            qsizetype j = i;
+            while (j < format.size() && format[j] == c) ++j;
+            out += keep(format.mid(i, j - i), out);
+            i = j;
+        } else {
+            out += c;
+            ++i;
+        }
+    }
+    return out;
+}
+
+// Blanks the ANSI file cannot hold (newer locale data puts a narrow no-break space before
+// AM/PM) become plain blanks; the parser is given the same format, so they still match.
+QString PlainBlanks(QString format) {
+    for (char16_t c : {u'\u202F', u'\u2009', u'\u2007'}) format.replace(QChar(c), QLatin1Char(' '));
+    return format;
+}
+
+// Many short dates carry a two-digit year, which Qt reads back as 19xx: a schedule for 2026
+// would come back as 1926 and run at once. The rest of the regional form is kept.
+QString DateFormat(const QLocale& locale) {
+    return PlainBlanks(MapFields(locale.dateFormat(QLocale::ShortFormat),
+                                 [](const QString& field, QString&) {
+                                     return field[0] == QLatin1Char('y') ? QStringLiteral("yyyy") : field;
+                                 }));
+}
+
+// The long time without its time zone (the moment is local) and without fractions.
+QString TimeFormat(const QLocale& locale, QLocale::FormatType type) {
+    QString format = MapFields(locale.timeFormat(type), [](const QString& field, QString& before) {
+        if (field[0] == QLatin1Char('t')) return QString();
+        if (field[0] == QLatin1Char('z')) {
+            if (before.endsWith(QLatin1Char('.')) || before.endsWith(QLatin1Char(','))) before.chop(1);
+            return QString();
+        }
+        return field;
+    });
+    format = PlainBlanks(format);
+    // What stood between the seconds and the zone ("h:mm:ss AP, t") goes with the zone.
+    while (!format.isEmpty() && (format.back().isSpace() || format.back() == QLatin1Char(',')))
+        format.chop(1);
+    while (!format.isEmpty() && format.front().isSpace()) format.remove(0, 1);
+    return format;
+}
+
+const QString kIsoDate = QStringLiteral("yyyy-MM-dd");
+const QString kIsoDateTime = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+
+QDateTime WholeSeconds(const QDateTime& moment) {
+    const QTime t = moment.time();
+    return QDateTime(moment.date(), QTime(t.hour(), t.minute(), t.second()), moment.timeSpec());
+}
+
+}  // namespace
+
+QString SettingsFilePath() {
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/Qorvanta.ini");
+}
+
+QString MomentToText(const QDateTime& when, const QLocale& locale) {
+    if (!when.isValid()) return QString();
+    const QDateTime moment = when.toLocalTime();
+    const bool midnight = moment.time() == QTime(0, 0);
+    QString text = locale.toString(moment.date(), DateFormat(locale));
+    if (!midnight) text += QLatin1Char(' ') + locale.toString(moment.time(), TimeFormat(locale, QLocale::LongFormat));
+
+    // A locale whose digits or words the ANSI file cannot hold, or whose form does not read
+    // back to the same second, would turn the schedule into "now": store it in ISO form then,
+    // which the reader also understands.
+    const bool representable = AnsiToText(TextToAnsi(text)) == text;
+    if (!representable || MomentFromText(text, locale) != WholeSeconds(moment))
+        text = moment.toString(midnight ? kIsoDate : kIsoDateTime);
+    return text;
+}
+
+QDateTime MomentFromText(const QString& text, const QLocale& locale) {
+    const QString t = text.trimmed();
+    if (t.isEmpty()) return QDateTime();
+    const QString date = DateFormat(locale);
+    // The written form first, then the forms a hand-edited file may hold.
+    for (const QString& format : {date + QLatin1Char(' ') + TimeFormat(locale, QLocale::LongFormat),
+                                  date + QLatin1Char(' ') + TimeFormat(locale, QLocale::ShortFormat),
+                                  kIsoDateTime, QStringLiteral("yyyy-MM-dd HH:mm")}) {
+        QDateTime moment = locale.toDateTime(t, format);
+        if (moment.isValid()) return moment;
+    }
+    for (const QString& format : {date, kIsoDate}) {
+        QDate day = locale.toDate(t, format);
+        if (day.isValid()) return QDateTime(day, QTime(0, 0));
+    }
+    return QDateTime();
+}
+
+void WriteSettingsFile(const QString& path, const TChangeRequest& request,
+                       const QString& connectionString, const QLocale& locale) {
+    // Foreign keys and sections stay, so the file is read first; one that exists but cannot
+    // be read could not be rewritten without losing them.
+    QByteArray old;
+    QFile current(path);
+    if (current.exists()) {
+        if (!current.open(QIODevice::ReadOnly)) CannotWrite(path);
+        old = current.readAll();
+        current.close();
+    }
+    TProfileFile file = TProfileFile::FromBytes(old);
+
+    for (int r = 0; r < 3; ++r) {
+        const TRatePair& row = request.rows[r];
+        file.setValue(kSection, kRowKeys[r][0], BoolText(row.enabled));
+        file.setValue(kSection, kRowKeys[r][1], row.existing);
+        file.setValue(kSection, kRowKeys[r][2], row.replacement);
+        file.setValue(kSection, kRowKeys[r][3], row.description);
+    }
+    const TChangeOptions& o = request.options;
+    file.setValue(kSection, "CRIARNOVA", BoolText(o.keepCurrentRate));
+    file.setValue(kSection, "PRECOSCOMPRA", BoolText(o.purchasePrices));
+    file.setValue(kSection, "PRECOSVENDA", BoolText(o.salePrices));
+    file.setValue(kSection, "ARREDONDAR", BoolText(o.roundPrices));
+    file.setValue(kSection, "CASAS", o.places);
+    file.setValue(kSection, "DATAHORA", MomentToText(request.moment, locale));
+    file.setValue(kSection, "SOFT", connectionString);
+    file.setValue(kSection, "APLICACAO", request.app);
+
+    // Written beside and renamed over the old file: a failure part-way leaves the previous
+    // schedule (or none), never a half-written one that the next start would resume.
+    QSaveFile out(path);
+    // Unbuffered: a buffered flush that runs out of disk part-way still lets commit succeed,
+    // with the file cut short; written directly, the short count shows.
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) CannotWrite(path);
+    const QByteArray bytes = file.toBytes();
+    if (out.write(bytes) != bytes.size() || !out.commit()) CannotWrite(path);
+}
+
+TSchedule ReadSettingsFile(const QString& path, const QDateTime& now, const QLocale& locale) {
+    QFile in(path);
+    const TProfileFile file = TProfileFile::FromBytes(in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray());
+
+    TSchedule s;
+    TChangeRequest& r = s.request;
+    for (int i = 0; i < 3; ++i) {
+        r.rows[i].enabled = ReadBool(file, kRowKeys[i][0], true);
+        r.rows[i].existing = ReadText(file, kRowKeys[i][1]);
+        r.rows[i].replacement = ReadText(file, kRowKeys[i][2]);
+        r.rows[i].description = ReadText(file, kRowKeys[i][3]);
+    }
+    r.options.keepCurrentRate = ReadBool(file, "CRIARNOVA", false);
+    r.options.purchasePrices = ReadBool(file, "PRECOSCOMPRA", false);
+    r.options.salePrices = ReadBool(file, "PRECOSVENDA", false);
+    r.options.roundPrices = ReadBool(file, "ARREDONDAR", false);
+    r.options.places = ReadText(file, "CASAS", QStringLiteral("2"));
+    const QDateTime moment = MomentFromText(ReadText(file, "DATAHORA"), locale);
+    r.moment = moment.isValid() ? moment : now;
+    s.connectionString = ReadText(file, "SOFT");
+    r.app = ReadText(file, "APLICACAO");
+    return s;
+}
+
+void RemoveSettingsFile(const QString& path) {
+    QFile::remove(path);
+}

@@ -1,0 +1,253 @@
+// The settings file as the Windows INI service keeps it (byte layout, case, defaults, the
+// whole-number booleans), and its moment reading back as the same second in every locale.
+
+#include "SettingsFile.h"
+#include <QtTest>
+#include <functional>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
+namespace {
+
+const QDateTime kNow(QDate(2030, 1, 1), QTime(12, 0, 0));
+
+void Put(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+QByteArray Get(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+TChangeRequest Sample() {
+    TChangeRequest r;
+    r.rows[0] = {true, "23", "24", QString::fromUtf8("Nova descrição")};
+    r.rows[1] = {false, "06", "7", QString::fromUtf8("Taxa € reduzida")};
+    r.rows[2] = {true, "", "", ""};
+    r.options = {true, false, true, false, "3"};
+    r.app = "Quibon";
+    r.moment = QDateTime(QDate(2026, 3, 14), QTime(22, 0, 47));
+    return r;
+}
+
+}  // namespace
+
+using TField = std::function<QVariant(const TSchedule&)>;
+Q_DECLARE_METATYPE(TField)
+Q_DECLARE_METATYPE(TChangeRequest)
+
+class SettingsFileTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir_;
+    QString path_;
+
+private slots:
+    void init() { path_ = dir_.filePath("Qorvanta.ini"); QFile::remove(path_); }
+
+    void everyKeyRoundTrips_data() {
+        QTest::addColumn<TChangeRequest>("request");
+        QTest::addRow("mixed") << Sample();
+        TChangeRequest flipped = Sample();
+        for (auto& row : flipped.rows) row.enabled = !row.enabled;
+        flipped.options = {false, true, false, true, ""};
+        flipped.rows[2].description = QString(50, QChar(0xE9));
+        flipped.app = "Meltra";
+        flipped.moment = QDateTime(QDate(2099, 12, 31), QTime(23, 59, 59));
+        QTest::addRow("flipped") << flipped;
+    }
+    void everyKeyRoundTrips() {
+        QFETCH(TChangeRequest, request);
+        WriteSettingsFile(path_, request, "FILE NAME=.\\" + request.app + ".UDL");
+        const TSchedule s = ReadSettingsFile(path_, kNow);
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(s.request.rows[i].enabled, request.rows[i].enabled);
+            QCOMPARE(s.request.rows[i].existing, request.rows[i].existing);
+            QCOMPARE(s.request.rows[i].replacement, request.rows[i].replacement);
+            QCOMPARE(s.request.rows[i].description, request.rows[i].description);
+        }
+        QCOMPARE(s.request.options.keepCurrentRate, request.options.keepCurrentRate);
+        QCOMPARE(s.request.options.purchasePrices, request.options.purchasePrices);
+        QCOMPARE(s.request.options.salePrices, request.options.salePrices);
+        QCOMPARE(s.request.options.roundPrices, request.options.roundPrices);
+        QCOMPARE(s.request.options.places, request.options.places);
+        QCOMPARE(s.request.moment, request.moment);
+        QCOMPARE(s.request.app, request.app);
+        QCOMPARE(s.connectionString, "FILE NAME=.\\" + request.app + ".UDL");
+    }
+
+    // A new file as the INI service makes it: one section, keys in writing order, ANSI
+    // bytes, CR LF after every line.
+    void newFileLayout() {
+        WriteSettingsFile(path_, Sample(), "FILE NAME=.\\Quibon.UDL", QLocale("pt_PT"));
+        const QByteArray expected =
+            "[OPCOES]\r\nTAXA1=1\r\nANTERIOR=23\r\nNOVA=24\r\nDESCRICAO=Nova descri\xE7\xE3o\r\n"
+            "TAXA2=0\r\nANTERIOR2=06\r\nNOVA2=7\r\nDESCRICAO2=Taxa \x80 reduzida\r\n"
+            "TAXA3=1\r\nANTERIOR3=\r\nNOVA3=\r\nDESCRICAO3=\r\n"
+            "CRIARNOVA=1\r\nPRECOSCOMPRA=0\r\nPRECOSVENDA=1\r\nARREDONDAR=0\r\nCASAS=3\r\n"
+            "DATAHORA=14/03/2026 22:00:47\r\nSOFT=FILE NAME=.\\Quibon.UDL\r\nAPLICACAO=Quibon\r\n";
+        QCOMPARE(Get(path_), expected);
+    }
+
+    void readsWithDefaults_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<TField>("field");
+        QTest::addColumn<QVariant>("expected");
+        const TField taxa1 = [](const TSchedule& s) { return QVariant(s.request.rows[0].enabled); };
+        const TField taxa3 = [](const TSchedule& s) { return QVariant(s.request.rows[2].enabled); };
+        const TField criar = [](const TSchedule& s) { return QVariant(s.request.options.keepCurrentRate); };
+        const TField casas = [](const TSchedule& s) { return QVariant(s.request.options.places); };
+        const TField anterior = [](const TSchedule& s) { return QVariant(s.request.rows[0].existing); };
+        const TField moment = [](const TSchedule& s) { return QVariant(s.request.moment); };
+        const TField soft = [](const TSchedule& s) { return QVariant(s.connectionString); };
+        const QByteArray h = "[OPCOES]\r\n";
+
+        QTest::addRow("only header: rows on") << h << taxa3 << QVariant(true);
+        QTest::addRow("only header: options off") << h << criar << QVariant(false);
+        QTest::addRow("only header: two places") << h << casas << QVariant("2");
+        QTest::addRow("only header: empty rate") << h << anterior << QVariant("");
+        QTest::addRow("only header: now") << h << moment << QVariant(kNow);
+        QTest::addRow("only header: no connection") << h << soft << QVariant("");
+        QTest::addRow("no file at all") << QByteArray() << taxa1 << QVariant(true);
+        QTest::addRow("true is not a number") << h + "TAXA1=true\r\n" << taxa1 << QVariant(true);
+        QTest::addRow("true, default off") << h + "CRIARNOVA=true\r\n" << criar << QVariant(false);
+        QTest::addRow("0x1") << h + "CRIARNOVA=0x1\r\n" << criar << QVariant(true);
+        QTest::addRow("0X10") << h + "CRIARNOVA=0X10\r\n" << criar << QVariant(true);
+        QTest::addRow("0x0") << h + "TAXA1=0x0\r\n" << taxa1 << QVariant(false);
+        QTest::addRow("0x alone") << h + "TAXA1=0x\r\n" << taxa1 << QVariant(true);
+        QTest::addRow("0xG") << h + "CRIARNOVA=0xG\r\n" << criar << QVariant(false);
+        QTest::addRow("00") << h + "TAXA1=00\r\n" << taxa1 << QVariant(false);
+        QTest::addRow("-1") << h + "CRIARNOVA=-1\r\n" << criar << QVariant(true);
+        QTest::addRow("blanks around") << h + "CRIARNOVA= 2 \r\n" << criar << QVariant(true);
+        QTest::addRow("trailing letter") << h + "TAXA1=0a\r\n" << taxa1 << QVariant(true);
+        QTest::addRow("empty value") << h + "TAXA1=\r\n" << taxa1 << QVariant(true);
+        QTest::addRow("too big") << h + "CRIARNOVA=99999999999\r\n" << criar << QVariant(false);
+        QTest::addRow("key case") << h + "taxa1=0\r\n" << taxa1 << QVariant(false);
+        QTest::addRow("section case") << QByteArray("[opcoes]\r\nCasas=4\r\n") << casas << QVariant("4");
+        QTest::addRow("blanks around key") << h + "  CASAS =4\r\n" << casas << QVariant("4");
+        QTest::addRow("LF only") << QByteArray("[OPCOES]\nCASAS=5\nTAXA1=0") << casas << QVariant("5");
+        QTest::addRow("other section") << QByteArray("[OUTRA]\r\nCASAS=4\r\n[OPCOES]\r\n") << casas << QVariant("2");
+        QTest::addRow("first of two") << h + "CASAS=4\r\nCASAS=5\r\n" << casas << QVariant("4");
+        QTest::addRow("value kept as is") << h + "ANTERIOR= 23\r\n" << anterior << QVariant(" 23");
+        QTest::addRow("2047 characters") << h + "ANTERIOR=" + QByteArray(3000, 'x') + "\r\n" << anterior
+                                        << QVariant(QString(2047, 'x'));
+        QTest::addRow("bad moment") << h + "DATAHORA=amanha\r\n" << moment << QVariant(kNow);
+        QTest::addRow("two-digit year form") << h + "DATAHORA=14/03/26 22:00:47\r\n" << moment << QVariant(kNow);
+        QTest::addRow("another locale's form") << h + "DATAHORA=14.03.2026 22:00:47\r\n" << moment << QVariant(kNow);
+        QTest::addRow("ISO form") << h + "DATAHORA=2026-03-14 22:00:47\r\n" << moment
+                                 << QVariant(QDateTime(QDate(2026, 3, 14), QTime(22, 0, 47)));
+        QTest::addRow("no seconds") << h + "DATAHORA=14/03/2026 22:00\r\n" << moment
+                                   << QVariant(QDateTime(QDate(2026, 3, 14), QTime(22, 0)));
+    }
+    void readsWithDefaults() {
+        QFETCH(QByteArray, content);
+        QFETCH(TField, field);
+        QFETCH(QVariant, expected);
+        if (!content.isNull()) Put(path_, content);
+        QCOMPARE(field(ReadSettingsFile(path_, kNow, QLocale("pt_PT"))), expected);
+    }
+
+    void momentRoundTrips_data() {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QDateTime>("moment");
+        QTest::addColumn<QString>("text");  // empty: any form that reads back
+        const QDateTime y2026(QDate(2026, 3, 14), QTime(22, 0, 47));
+        const QDateTime y2099(QDate(2099, 12, 31), QTime(9, 5, 1, 999));
+        const QDateTime midnight(QDate(2026, 1, 2), QTime(0, 0));
+        QTest::addRow("de 2026") << "de_DE" << y2026 << "14.03.2026 22:00:47";
+        QTest::addRow("pt 2026") << "pt_PT" << y2026 << "14/03/2026 22:00:47";
+        QTest::addRow("us 2026") << "en_US" << y2026 << "3/14/2026 10:00:47 PM";
+        QTest::addRow("gb 2026") << "en_GB" << y2026 << "14/03/2026 22:00:47";
+        QTest::addRow("de 2099") << "de_DE" << y2099 << "31.12.2099 09:05:01";
+        QTest::addRow("pt 2099") << "pt_PT" << y2099 << "31/12/2099 09:05:01";
+        QTest::addRow("us 2099") << "en_US" << y2099 << "12/31/2099 9:05:01 AM";
+        QTest::addRow("gb 2099") << "en_GB" << y2099 << "31/12/2099 09:05:01";
+        QTest::addRow("de midnight") << "de_DE" << midnight << "02.01.2026";
+        QTest::addRow("us midnight") << "en_US" << midnight << "1/2/2026";
+        QTest::addRow("pt midnight") << "pt_PT" << midnight << "02/01/2026";
+        QTest::addRow("C") << "C" << y2099 << "";
+        for (const char* name : {"bg_BG", "ar_EG", "ko_KR", "fi_FI", "hu_HU", "sq_AL", "ja_JP"}) {
+            QTest::addRow("%s", name) << name << y2026 << "";
+            QTest::addRow("%s midnight", name) << name << midnight << "";
+        }
+    }
+    void momentRoundTrips() {
+        QFETCH(QString, locale);
+        QFETCH(QDateTime, moment);
+        QFETCH(QString, text);
+        const QLocale l(locale);
+        const QString written = MomentToText(moment, l);
+        if (!text.isEmpty()) QCOMPARE(written, text);
+        const QDateTime whole(moment.date(), QTime(moment.time().hour(), moment.time().minute(), moment.time().second()));
+        QCOMPARE(MomentFromText(written, l), whole);
+
+        // And through the file, as the resumed process reads it.
+        TChangeRequest r;
+        r.moment = moment;
+        WriteSettingsFile(path_, r, "", l);
+        QCOMPARE(ReadSettingsFile(path_, kNow, l).request.moment, whole);
+    }
+
+    // A second schedule over a file that still exists: its keys are replaced on their own
+    // lines, keys it lacks are added to its section, everything else stays byte for byte.
+    void rewriteKeepsForeignLines() {
+        Put(path_, "; feito a mao\r\n[OUTRA]\r\nTAXA1=9\r\n[opcoes]\r\ncasas=7\r\nEXTRA=fica\r\nnova=99\r\n"
+                   "\r\n[FIM]\nY=2");
+        TChangeRequest r;
+        r.options.places = "2";
+        r.rows[0].replacement = "13";
+        WriteSettingsFile(path_, r, "x");
+        const QByteArray bytes = Get(path_);
+        QVERIFY2(bytes.startsWith("; feito a mao\r\n[OUTRA]\r\nTAXA1=9\r\n[opcoes]\r\nCASAS=2\r\nEXTRA=fica\r\nNOVA=13\r\n"
+                                  "TAXA1=0\r\nANTERIOR=\r\nDESCRICAO=\r\nTAXA2=0\r\n"),
+                 bytes.constData());
+        QVERIFY2(bytes.endsWith("APLICACAO=\r\n\r\n[FIM]\nY=2"), bytes.constData());
+        QCOMPARE(bytes.count("CASAS="), 1);
+        QCOMPARE(bytes.count("\r\n"), 4 + 20 + 1 + 1);  // foreign lines, keys, EXTRA, blank
+    }
+
+    void unwritableFolder() {
+        // A folder that is really a file stops root as well.
+        Put(dir_.filePath("notafolder"), "x");
+        const QString path = dir_.filePath("notafolder/Qorvanta.ini");
+        try {
+            WriteSettingsFile(path, Sample(), "x");
+            QFAIL("no error");
+        } catch (const std::runtime_error& e) {
+            QCOMPARE(QString::fromUtf8(e.what()), "Unable to write to " + QDir::toNativeSeparators(path));
+        }
+    }
+
+#ifdef Q_OS_UNIX
+    // A write that fails part-way (the disk fills) leaves the old schedule whole.
+    void failedWriteKeepsOldFile() {
+        WriteSettingsFile(path_, Sample(), "old");
+        const QByteArray before = Get(path_);
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved;
+        small.rlim_cur = 64;
+        setrlimit(RLIMIT_FSIZE, &small);
+        bool thrown = false;
+        try {
+            WriteSettingsFile(path_, TChangeRequest{}, "new");
+        } catch (const std::runtime_error& e) {
+            thrown = QString::fromUtf8(e.what()).startsWith("Unable to write to ");
+        }
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, handler);
+        QVERIFY(thrown);
+        QCOMPARE(Get(path_), before);
+        QCOMPARE(QDir(dir_.path()).entryList({"Qorvanta*"}, QDir::Files | QDir::Hidden), QStringList{"Qorvanta.ini"});
+    }
+#endif
+};
+
+QTEST_GUILESS_MAIN(SettingsFileTest)
+#include "SettingsFileTest.moc"

@@ -1,35 +1,78 @@
 #pragma once
 // Makes a schedule apply at most once: two processes waiting on the same settings file make
 // the change once, and a settings file left behind by a successful run is not applied again.
+//
+// A schedule is known by the fingerprint of its settings file's bytes, so a new schedule is
+// never taken for an earlier one. Two things are kept on disk beside the settings file (or,
+// where that folder cannot be written, in a per-user folder keyed by the settings path):
+//   - a lock, "<settings>.lock", held from the due check to the end of the run; a lock left
+//     by a process that died is stale and taken over;
+//   - a record, "<settings>.state", of how far the run of a fingerprint got: "committing"
+//     (written before the commit; the change may be in the database from here on) and "done"
+//     (written once the commit has returned). A record that cannot be written before the
+//     commit makes the run fail, so nothing is ever committed without one.
+//
+// States of one schedule, and what a crash at that point leaves:
+//   Pending     file present, no record of its fingerprint. Crash: nothing was committed (the
+//               transaction dies with the connection); the next start runs it again.
+//   Running     Pending plus this process's lock. Same as Pending after a crash: the lock
+//               is stale and the record absent.
+//   Committing  record "committing". Crash: the change may or may not have been made; the
+//               next start reports InDoubt and never runs it on its own.
+//   Done        record "done", file still present. Crash (or a file that cannot be deleted):
+//               the next start finds CompletedLeftover and only tidies up.
+//   Finished    file deleted; records cleared. A crash before the clearing leaves a record
+//               whose fingerprint no file has, which NewSchedule clears.
+// A settings file that disappears, or whose bytes change, while a process waits means that
+// another process made the change or replaced the schedule: Claim answers AlreadyDone.
 
 #include <QString>
 #include <memory>
 
 class TScheduleGuard {
 public:
-    explicit TScheduleGuard(const QString& settingsPath);
+    // fallbackFolder: where the lock and record go when the settings file's folder cannot be
+    // written; empty means the per-user data folder.
+    explicit TScheduleGuard(const QString& settingsPath, const QString& fallbackFolder = QString());
     ~TScheduleGuard();
+    TScheduleGuard(const TScheduleGuard&) = delete;
+    TScheduleGuard& operator=(const TScheduleGuard&) = delete;
 
     enum class TStart {
         Pending,          // a schedule to resume
-        CompletedLeftover,// its change was already made: the file was removed (or is ignored)
+        CompletedLeftover,// its change was already made (or there is no file): only tidy up
         InDoubt,          // a run stopped while committing: whether it was made is unknown
     };
-    // At start, before resuming a settings file that exists.
+    // At start, before resuming a settings file that exists. The file's content becomes the
+    // schedule this process acts on.
     TStart Inspect();
+
+    // Right after this process wrote the settings file ("Confirmar"): its content becomes
+    // the schedule this process acts on, and every record of earlier schedules is dropped.
+    void NewSchedule();
 
     enum class TClaim {
         Acquired,    // this process runs the change now
-        Busy,        // another process is running it
-        AlreadyDone, // another process made it (or the file is gone)
+        Busy,        // another live process is running it
+        AlreadyDone, // made by another process, or the file is gone or holds another schedule
+        InDoubt,     // an earlier run stopped while committing
     };
-    // At the due check, before the connection is reopened. Held until Release or Finish.
+    // At the due check, before the connection is reopened. On Acquired the lock is held until
+    // Release or Finish. Throws std::runtime_error when no lock can be made at all or the
+    // settings file cannot be read: running without knowing would risk a second change.
     TClaim Claim();
 
-    void BeforeCommit();  // records that the change may be committed from here on
-    void AfterCommit();   // records that it was
-    void Release();       // a failed run (rolled back): the schedule stays pending
-    void Finish();        // file and start-up entry deleted: clears every record
+    // Records that the change may be committed from here on. Throws std::runtime_error when
+    // that cannot be recorded, which rolls the change back.
+    void BeforeCommit();
+    // Records that it was; never throws (the change is in the database either way).
+    void AfterCommit();
+    // A failed run: gives up the lock. The schedule stays pending, or in doubt when the
+    // failure came after BeforeCommit (the commit itself failed).
+    void Release();
+    // After the settings file and the start-up entry were deleted: clears the records when
+    // the file is gone, keeps "done" when it could not be deleted; gives up the lock.
+    void Finish();
 
 private:
     struct Impl;

@@ -1,0 +1,222 @@
+#include "ScheduleGuard.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <optional>
+#include <stdexcept>
+
+namespace {
+
+enum class TRecord { None, Committing, Done };
+
+const QByteArray kCommitting = "committing";
+const QByteArray kDone = "done";
+
+QString Native(const QString& path) { return QDir::toNativeSeparators(path); }
+
+QByteArray Fingerprint(const QByteArray& content) {
+    return QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex();
+}
+
+// The settings file's bytes; nothing when it is gone. One that exists but cannot be read
+// throws: its schedule cannot be told from one already made.
+std::optional<QByteArray> ReadSettings(const QString& path) {
+    QFile file(path);
+    if (!file.exists()) return std::nullopt;
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (!file.exists()) return std::nullopt;
+        throw std::runtime_error(("Unable to read " + Native(path)).toStdString());
+    }
+    return file.readAll();
+}
+
+TRecord ReadRecord(const QString& path, const QByteArray& fingerprint) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return TRecord::None;
+    const QList<QByteArray> words = file.readLine(256).trimmed().split(' ');
+    if (words.size() != 2 || words[1] != fingerprint) return TRecord::None;
+    if (words[0] == kDone) return TRecord::Done;
+    if (words[0] == kCommitting) return TRecord::Committing;
+    return TRecord::None;
+}
+
+bool WriteRecord(const QString& path, const QByteArray& state, const QByteArray& fingerprint) {
+    QSaveFile file(path);
+    const QByteArray line = state + ' ' + fingerprint + '\n';
+    // Unbuffered, so that a short write on a full disk is seen before the commit.
+    return file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(line) == line.size() &&
+           file.commit();
+}
+
+}  // namespace
+
+struct TScheduleGuard::Impl {
+    QString settings;
+    QString fallbackFolder;
+    QByteArray fingerprint;  // the schedule this process acts on; empty until known
+    std::unique_ptr<QLockFile> lock;
+
+    // Beside the settings file first; the per-user place when that folder is read-only.
+    QStringList places(const char* suffix) const {
+        QString key = QFileInfo(settings).absoluteFilePath();
+#ifdef Q_OS_WIN
+        key = key.toLower();  // one file, however its path is spelt
+#endif
+        const QByteArray hash = QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha1).toHex();
+        return {settings + QLatin1String(suffix),
+                fallbackFolder + QLatin1Char('/') + QString::fromLatin1(hash) + QLatin1String(suffix)};
+    }
+
+    // The furthest state recorded for the fingerprint in either place: "done" is written
+    // after "committing", possibly in the other place when the first became read-only.
+    TRecord record(const QByteArray& print) const {
+        TRecord found = TRecord::None;
+        for (const QString& path : places(".state")) {
+            const TRecord r = ReadRecord(path, print);
+            if (r == TRecord::Done) return r;
+            if (r == TRecord::Committing) found = r;
+        }
+        return found;
+    }
+
+    bool write(const QByteArray& state) const {
+        for (const QString& path : places(".state")) {
+            QDir().mkpath(QFileInfo(path).absolutePath());
+            if (WriteRecord(path, state, fingerprint)) return true;
+        }
+        return false;
+    }
+
+    void forget() const {
+        for (const QString& path : places(".state")) QFile::remove(path);
+    }
+
+    enum class TLock { Taken, Held, Impossible };
+    TLock take() {
+        for (const QString& path : places(".lock")) {
+            QDir().mkpath(QFileInfo(path).absolutePath());
+            auto candidate = std::make_unique<QLockFile>(path);
+            // A run may hold it for minutes: only a dead owner makes it stale, never its age.
+            candidate->setStaleLockTime(0);
+            if (candidate->tryLock(0)) {
+                lock = std::move(candidate);
+                return TLock::Taken;
+            }
+            if (candidate->error() == QLockFile::LockFailedError) return TLock::Held;
+        }
+        return TLock::Impossible;
+    }
+
+    void release() {
+        lock.reset();  // unlocks and removes the lock file
+    }
+};
+
+TScheduleGuard::TScheduleGuard(const QString& settingsPath, const QString& fallbackFolder)
+    : d(std::make_unique<Impl>()) {
+    d->settings = QFileInfo(settingsPath).absoluteFilePath();
+    d->fallbackFolder = !fallbackFolder.isEmpty()
+        ? fallbackFolder
+        : QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Qorvanta");
+}
+
+TScheduleGuard::~TScheduleGuard() = default;
+
+TScheduleGuard::TStart TScheduleGuard::Inspect() {
+    std::optional<QByteArray> content;
+    try {
+        content = ReadSettings(d->settings);
+    } catch (const std::runtime_error&) {
+        return TStart::Pending;  // the due check will refuse it, with the reason
+    }
+    if (!content) return TStart::CompletedLeftover;
+    d->fingerprint = Fingerprint(*content);
+
+    switch (d->record(d->fingerprint)) {
+    case TRecord::Done:
+        return TStart::CompletedLeftover;
+    case TRecord::None:
+        return TStart::Pending;
+    case TRecord::Committing:
+        break;
+    }
+    // "committing" while another process holds the lock is a run in progress, which that
+    // process settles; only a record nobody is working on is in doubt.
+    const auto lock = d->take();
+    d->release();
+    return lock == Impl::TLock::Held ? TStart::Pending : TStart::InDoubt;
+}
+
+void TScheduleGuard::NewSchedule() {
+    std::optional<QByteArray> content = ReadSettings(d->settings);
+    d->fingerprint = content ? Fingerprint(*content) : QByteArray();
+    d->forget();
+}
+
+TScheduleGuard::TClaim TScheduleGuard::Claim() {
+    if (!d->lock) {
+        switch (d->take()) {
+        case Impl::TLock::Held:
+            return TClaim::Busy;
+        case Impl::TLock::Impossible:
+            throw std::runtime_error(("Unable to write to " + Native(d->places(".lock").front())).toStdString());
+        case Impl::TLock::Taken:
+            break;
+        }
+    }
+    // Everything from here is read under the lock, so no other process is between its own
+    // check and its commit.
+    std::optional<QByteArray> content;
+    try {
+        content = ReadSettings(d->settings);
+    } catch (...) {
+        d->release();
+        throw;
+    }
+    if (!content) {
+        d->release();
+        return TClaim::AlreadyDone;
+    }
+    const QByteArray print = Fingerprint(*content);
+    if (!d->fingerprint.isEmpty() && print != d->fingerprint) {
+        d->release();
+        return TClaim::AlreadyDone;
+    }
+    d->fingerprint = print;
+    switch (d->record(print)) {
+    case TRecord::Done:
+        d->release();
+        return TClaim::AlreadyDone;
+    case TRecord::Committing:
+        d->release();
+        return TClaim::InDoubt;
+    case TRecord::None:
+        break;
+    }
+    return TClaim::Acquired;
+}
+
+void TScheduleGuard::BeforeCommit() {
+    if (!d->lock) throw std::logic_error("BeforeCommit without a claim");
+    if (!d->write(kCommitting))
+        throw std::runtime_error(("Unable to write to " + Native(d->places(".state").front())).toStdString());
+}
+
+void TScheduleGuard::AfterCommit() {
+    if (d->lock) d->write(kDone);
+}
+
+void TScheduleGuard::Release() {
+    // A "committing" record stays: the commit that failed may still have been made.
+    d->release();
+}
+
+void TScheduleGuard::Finish() {
+    if (!QFileInfo::exists(d->settings)) d->forget();
+    d->release();
+}

@@ -1,0 +1,205 @@
+// A schedule applied at most once: across processes (a live one and one that died), across
+// starts (a settings file that outlived its run) and across a crash while committing.
+//
+// Started with "--hold <settings> <folder> <stage>" the test program is itself the other
+// process: it claims, goes as far as the stage, says how it went and waits to be killed.
+
+#include "ScheduleGuard.h"
+#include <QtTest>
+#include <cstdio>
+#include <thread>
+
+namespace {
+
+using TStart = TScheduleGuard::TStart;
+using TClaim = TScheduleGuard::TClaim;
+
+int Hold(const QString& settings, const QString& folder, const QString& stage) {
+    TScheduleGuard guard(settings, folder);
+    const TClaim claim = guard.Claim();
+    if (claim == TClaim::Acquired && stage == "committing") guard.BeforeCommit();
+    std::printf("%d\n", static_cast<int>(claim));
+    std::fflush(stdout);
+    for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+}
+
+void Put(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+// One successful run, as the window makes it.
+void Run(TScheduleGuard& guard, const QString& settings, bool fileDeleted) {
+    QCOMPARE(guard.Claim(), TClaim::Acquired);
+    guard.BeforeCommit();
+    guard.AfterCommit();
+    if (fileDeleted) QFile::remove(settings);
+    guard.Finish();
+}
+
+}  // namespace
+
+Q_DECLARE_METATYPE(TScheduleGuard::TStart)
+Q_DECLARE_METATYPE(TScheduleGuard::TClaim)
+
+class ScheduleGuardTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString settings_, fallback_;
+
+    std::unique_ptr<TScheduleGuard> guard() {
+        return std::make_unique<TScheduleGuard>(settings_, fallback_);
+    }
+
+    // Another process of the program, holding the lock until it is killed.
+    std::unique_ptr<QProcess> other(const QString& stage, TClaim expected) {
+        auto p = std::make_unique<QProcess>();
+        p->start(QCoreApplication::applicationFilePath(), {"--hold", settings_, fallback_, stage});
+        [&] {
+            QVERIFY(p->waitForReadyRead(10000));
+            QCOMPARE(p->readLine().trimmed().toInt(), static_cast<int>(expected));
+        }();
+        return p;
+    }
+    static void kill(QProcess& p) {
+        p.kill();
+        p.waitForFinished(10000);
+    }
+
+private slots:
+    void init() {
+        dir_ = std::make_unique<QTemporaryDir>();
+        settings_ = dir_->filePath("Qorvanta.ini");
+        fallback_ = dir_->filePath("per-user");
+        Put(settings_, "[OPCOES]\r\nANTERIOR=23\r\n");
+    }
+    void secondClaimInProcessIsBusy() {
+        auto first = guard(), second = guard();
+        QCOMPARE(first->Claim(), TClaim::Acquired);
+        QCOMPARE(second->Claim(), TClaim::Busy);
+        first->Release();
+        QCOMPARE(second->Claim(), TClaim::Acquired);
+    }
+
+    void otherLiveProcessIsBusy() {
+        auto p = other("claimed", TClaim::Acquired);
+        QCOMPARE(guard()->Claim(), TClaim::Busy);
+        QCOMPARE(guard()->Inspect(), TStart::Pending);
+        kill(*p);
+    }
+
+    // A lock left by a process that died mid-run is taken over: nothing was committed.
+    void staleLockOfDeadProcess() {
+        auto p = other("claimed", TClaim::Acquired);
+        kill(*p);
+        QVERIFY(QFileInfo::exists(settings_ + ".lock"));
+        QCOMPARE(guard()->Inspect(), TStart::Pending);
+        QCOMPARE(guard()->Claim(), TClaim::Acquired);
+    }
+
+    // Died between "may be committed" and "done": never run again on its own.
+    void deathWhileCommittingIsInDoubt() {
+        auto p = other("committing", TClaim::Acquired);
+        QCOMPARE(guard()->Inspect(), TStart::Pending);  // still running: that process settles it
+        kill(*p);
+        QCOMPARE(guard()->Inspect(), TStart::InDoubt);
+        QCOMPARE(guard()->Claim(), TClaim::InDoubt);
+    }
+
+    void outcomes_data() {
+        QTest::addColumn<QString>("story");
+        QTest::addColumn<TStart>("atStart");
+        QTest::addColumn<TClaim>("atDueCheck");
+        QTest::addRow("never run") << "" << TStart::Pending << TClaim::Acquired;
+        QTest::addRow("run failed before commit") << "claim release" << TStart::Pending << TClaim::Acquired;
+        QTest::addRow("commit failed") << "claim before release" << TStart::InDoubt << TClaim::InDoubt;
+        QTest::addRow("crash after commit") << "claim before after" << TStart::CompletedLeftover << TClaim::AlreadyDone;
+        QTest::addRow("file could not be deleted") << "run" << TStart::CompletedLeftover << TClaim::AlreadyDone;
+        QTest::addRow("file deleted") << "run delete" << TStart::CompletedLeftover << TClaim::AlreadyDone;
+        QTest::addRow("new schedule after a done one") << "run rewrite" << TStart::Pending << TClaim::Acquired;
+        QTest::addRow("same schedule confirmed again") << "run confirm" << TStart::Pending << TClaim::Acquired;
+        QTest::addRow("in doubt, then confirmed again") << "claim before release confirm" << TStart::Pending
+                                                        << TClaim::Acquired;
+    }
+    void outcomes() {
+        QFETCH(QString, story);
+        QFETCH(TStart, atStart);
+        QFETCH(TClaim, atDueCheck);
+        {
+            auto g = guard();
+            for (const QString& step : story.split(' ', Qt::SkipEmptyParts)) {
+                if (step == "claim") QCOMPARE(g->Claim(), TClaim::Acquired);
+                if (step == "before") g->BeforeCommit();
+                if (step == "after") g->AfterCommit();
+                if (step == "release") g->Release();
+                if (step == "run") Run(*g, settings_, false);
+                if (step == "delete") QFile::remove(settings_);
+                if (step == "rewrite") Put(settings_, "[OPCOES]\r\nANTERIOR=6\r\n");
+                if (step == "confirm") {
+                    Put(settings_, "[OPCOES]\r\nANTERIOR=23\r\n");
+                    g->NewSchedule();
+                }
+            }
+        }  // the process ends (or crashes) here
+        auto next = guard();
+        QCOMPARE(next->Inspect(), atStart);
+        QCOMPARE(next->Claim(), atDueCheck);
+    }
+
+    // Two processes waiting on one file: whichever checks second finds the change made.
+    void secondWaiterFindsItDone_data() {
+        QTest::addColumn<bool>("fileDeleted");
+        QTest::addRow("file deleted") << true;
+        QTest::addRow("file left behind") << false;
+    }
+    void secondWaiterFindsItDone() {
+        QFETCH(bool, fileDeleted);
+        auto first = guard(), second = guard();
+        QCOMPARE(first->Inspect(), TStart::Pending);
+        QCOMPARE(second->Inspect(), TStart::Pending);
+        Run(*first, settings_, fileDeleted);
+        QCOMPARE(second->Claim(), TClaim::AlreadyDone);
+        QVERIFY(!QFileInfo::exists(settings_ + ".lock"));
+        QCOMPARE(QFileInfo::exists(settings_ + ".state"), !fileDeleted);
+    }
+
+    // The process waits on what it loaded; a file since replaced is not its schedule.
+    void replacedWhileWaiting() {
+        auto waiting = guard();
+        QCOMPARE(waiting->Inspect(), TStart::Pending);
+        Put(settings_, "[OPCOES]\r\nANTERIOR=13\r\n");
+        QCOMPARE(waiting->Claim(), TClaim::AlreadyDone);
+        QCOMPARE(guard()->Claim(), TClaim::Acquired);
+    }
+
+    // Where the settings folder cannot take the record, the per-user folder does, and a
+    // later start still finds it.
+    void recordInPerUserFolder() {
+        QVERIFY(QDir().mkpath(settings_ + ".state"));  // a folder in its place: writes fail
+        Run(*guard(), settings_, false);
+        QVERIFY(!QDir(fallback_).entryList({"*.state"}, QDir::Files).isEmpty());
+        QCOMPARE(guard()->Inspect(), TStart::CompletedLeftover);
+    }
+
+    void recordThatCannotBeWrittenStopsTheCommit() {
+        QVERIFY(QDir().mkpath(settings_ + ".state"));
+        Put(dir_->filePath("file"), "x");
+        fallback_ = dir_->filePath("file/per-user");  // beneath a file: cannot be made
+        auto g = guard();
+        QCOMPARE(g->Claim(), TClaim::Acquired);
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, g->BeforeCommit());
+        g->Release();
+        QCOMPARE(guard()->Inspect(), TStart::Pending);  // rolled back: safe to retry
+    }
+};
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc == 5 && QByteArray(argv[1]) == "--hold") return Hold(argv[2], argv[3], argv[4]);
+    ScheduleGuardTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "ScheduleGuardTest.moc"

@@ -101,9 +101,9 @@ void BuildDatabase(const QString& folder, const QString& database, qint64 produc
     values[QStringLiteral("iva2")] = QStringLiteral("(CASE WHEN x % 4 = 0 THEN NULL ELSE %1 END)").arg(rate);
     values[QStringLiteral("ivarevenda")] = rate;
     values[QStringLiteral("id")] = QStringLiteral("x");
-    for (const QString& c : {"precovenda", "precomeia", "precocompra", "pvp2", "pvp3", "pvp4", "pvp5",
-                             "pvpmeia2", "pvpmeia3", "pvpmeia4", "pvpmeia5"})
-        values[c] = price;
+    for (const char* c : {"precovenda", "precomeia", "precocompra", "pvp2", "pvp3", "pvp4", "pvp5",
+                          "pvpmeia2", "pvpmeia3", "pvpmeia4", "pvpmeia5"})
+        values[QString::fromLatin1(c)] = price;
     for (auto it = required.cbegin(); it != required.cend(); ++it)
         if (!values.contains(it.key()))
             values[it.key()] = it.value().contains(QLatin1String("CHAR")) || it.value().contains(QLatin1String("TEXT"))

@@ -1,11 +1,11 @@
 #include "ScheduleGuard.h"
+#include "DurableFile.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <optional>
 #include <stdexcept>
@@ -46,11 +46,9 @@ TRecord ReadRecord(const QString& path, const QByteArray& fingerprint) {
 }
 
 bool WriteRecord(const QString& path, const QByteArray& state, const QByteArray& fingerprint) {
-    QSaveFile file(path);
-    const QByteArray line = state + ' ' + fingerprint + '\n';
-    // Unbuffered, so that a short write on a full disk is seen before the commit.
-    return file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(line) == line.size() &&
-           file.commit();
+    // Durable before the commit is sent: a power cut must not lose "committing" while the
+    // database keeps the change.
+    return WriteWhole(path, state + ' ' + fingerprint + '\n');
 }
 
 }  // namespace

@@ -1,11 +1,11 @@
 #include "SettingsFile.h"
+#include "DurableFile.h"
 #include "ProfileFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <stdexcept>
 
 namespace {
@@ -181,12 +181,7 @@ void WriteSettingsFile(const QString& path, const TChangeRequest& request,
 
     // Written beside and renamed over the old file: a failure part-way leaves the previous
     // schedule (or none), never a half-written one that the next start would resume.
-    QSaveFile out(path);
-    // Unbuffered: a buffered flush that runs out of disk part-way still lets commit succeed,
-    // with the file cut short; written directly, the short count shows.
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) CannotWrite(path);
-    const QByteArray bytes = file.toBytes();
-    if (out.write(bytes) != bytes.size() || !out.commit()) CannotWrite(path);
+    if (!WriteWhole(path, file.toBytes())) CannotWrite(path);
 }
 
 TSchedule ReadSettingsFile(const QString& path, const QDateTime& now, const QLocale& locale) {

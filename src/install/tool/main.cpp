@@ -31,7 +31,8 @@ int main(int argc, char** argv)
         return 1;
     }
     const QString base = options.app.toLower();
+    const QString name = base.left(1).toUpper() + base.mid(1);
     std::printf("%s\n", qPrintable(QStringLiteral("Instalação %1 criada em %2 (%3.udl, %3.ini, %3.db)")
-                                       .arg(options.app, QDir(args[0]).absolutePath(), base)));
+                                       .arg(name, QDir(args[0]).absolutePath(), base)));
     return 0;
 }

@@ -196,7 +196,12 @@ private slots:
         TFakeDialogs dialogs;
         dialogs.defaultAnswer = answer;
         const QString before = inst_->dump();
-        const TCheckResult result = CheckChangeRequest(request, *db_, dialogs);
+        TCheckResult result;
+        try {
+            result = CheckChangeRequest(request, *db_, dialogs);
+        } catch (const std::exception& e) {
+            QFAIL(e.what());
+        }
 
         QCOMPARE(Boxes(dialogs), boxes);
         QCOMPARE(result.focus, focus);

@@ -388,7 +388,12 @@ UPDATE produtos SET ivacompra = 23 WHERE ivacompra=13
         auto db = inst.connect();
         TStatementLog log;
         log.attach(*db);
-        RunChange(*db, request, kind);
+        try {
+            RunChange(*db, request, kind);
+        } catch (const std::exception& e) {
+            qWarning("after %s", qPrintable(log.statements.join("\n")));
+            QFAIL(e.what());
+        }
 
         if (log.statements != expected) {
             for (int i = 0; i < qMax(log.statements.size(), expected.size()); ++i) {

@@ -29,9 +29,22 @@ QPushButton* NewButton(QWidget* parent, const QString& name, const QString& text
     return button;
 }
 
+namespace {
+
+// A click anywhere on the box's place toggles it, not only on its mark and caption.
+class TCheckBox : public QCheckBox {
+public:
+    using QCheckBox::QCheckBox;
+
+protected:
+    bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
+};
+
+}  // namespace
+
 QCheckBox* NewCheckBox(QWidget* parent, const QString& name, const QString& text, const QRect& place)
 {
-    auto* box = new QCheckBox(text, parent);
+    auto* box = new TCheckBox(text, parent);
     box->setObjectName(name);
     box->setGeometry(place);
     return box;

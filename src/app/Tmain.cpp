@@ -22,6 +22,7 @@ constexpr int kClientWidth = 431;
 constexpr int kClientHeight = 352;
 const QColor kWhite(255, 255, 255);
 const QColor kRed(255, 0, 0);
+const QColor kBlack(0, 0, 0);
 
 QPushButton* NewCancelButton(QWidget* parent, const QString& name, const QString& text, const QRect& place)
 {
@@ -63,8 +64,8 @@ Tmain::Tmain(const TmainEnvironment& environment, QWidget* parent)
     setWindowTitle(QStringLiteral("Alteração de Taxas de IVA"));
     setFont(UiFont(11));
     setFixedSize(kClientWidth, kClientHeight);
+    // The palette's window colour is the platform's button face.
     setAutoFillBackground(true);
-    setBackgroundRole(QPalette::Button);
 
     agenda_.setObjectName(QStringLiteral("Agenda"));
     agenda_.setInterval(60000);
@@ -119,7 +120,6 @@ void Tmain::BuildPages()
     pcontrol->setGeometry(-1, 87, 435, 267);
     pcontrol->setFrameShape(QFrame::StyledPanel);
     pcontrol->setAutoFillBackground(true);
-    pcontrol->setBackgroundRole(QPalette::Button);
     pcontrol->raise();
 
     const std::pair<const char*, void (Tmain::*)(QWidget*)> pages[] = {
@@ -143,12 +143,14 @@ void Tmain::BuildConditionsPage(QWidget* page)
                        "dessa taxa em todos os produtos.\nA sua utilização incorrecta poderá provocar cálculos "
                        "incorrectos nos preços e nos documentos."),
         QRect(16, 10, 400, 56));
+    SetTextColour(Label1, kBlack);
     Label2 = NewWrappedLabel(
         page, QStringLiteral("Label2"),
         QStringLiteral("É da inteira responsabilidade do utilizador a utilização desta ferramenta sem o apoio dos "
                        "técnicos da Torvesk ou de um parceiro autorizado. Não poderão ser imputados à Torvesk ou a "
                        "um parceiro autorizado quaisquer danos resultantes do uso indevido desta aplicação."),
         QRect(16, 74, 400, 70));
+    SetTextColour(Label2, kBlack);
     Label3 = NewWrappedLabel(page, QStringLiteral("Label3"),
                              QStringLiteral("Antes de executar esta aplicação deverá efectuar uma cópia de segurança, "
                                             "podendo ser o único meio de reverter as alterações."),
@@ -190,6 +192,7 @@ void Tmain::BuildDonePage(QWidget* page)
                        "correctos e como pretende. Se não estiver correcto deverá entrar na aplicação, repôr a cópia "
                        "de segurança e tentar novamente."),
         QRect(16, 16, 400, 60), Qt::AlignHCenter | Qt::AlignTop);
+    SetTextColour(Label11, kBlack);
     PNGButton1 = NewLargeButton(page, QStringLiteral("PNGButton1"), QStringLiteral("Alterar Outra Taxa"),
                                 QRect(36, 110, 175, 50), QStringLiteral("again"));
     Fechar = NewLargeButton(page, QStringLiteral("Fechar"), QStringLiteral("Fechar"), QRect(222, 110, 175, 50),

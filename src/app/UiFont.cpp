@@ -31,7 +31,7 @@ QFont UiFont(int tahomaPixels, bool bold)
 {
     QFont font(Face().family);
     font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(qMax(1, qRound(tahomaPixels * Face().widthScale)));
+    font.setPixelSize(qMax(1, qFloor(tahomaPixels * Face().widthScale + 0.05)));
     font.setBold(bold);
     return font;
 }

@@ -1,0 +1,40 @@
+#include "WindowHarness.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+TWindowHarness::TWindowHarness()
+{
+    TmainEnvironment environment;
+    environment.dialogs = &dialogs;
+    environment.settingsFile = home_.filePath(QStringLiteral("Qorvanta.ini"));
+    environment.executablePath = home_.filePath(QStringLiteral("taxas-iva"));
+    environment.clock = [] { return QDateTime(QDate(2024, 3, 1), QTime(10, 0)); };
+    window_ = std::make_unique<Tmain>(environment);
+    window_->show();
+    window_->activateWindow();
+    if (!QTest::qWaitForWindowActive(window_.get()))
+        qWarning("the main window did not become active");
+}
+
+TWindowHarness::~TWindowHarness() = default;
+
+void TWindowHarness::click(const QString& name)
+{
+    QTest::mouseClick(child<QAbstractButton>(name), Qt::LeftButton);
+}
+
+bool TWindowHarness::acceptConditions()
+{
+    click(QStringLiteral("btaceito"));
+    const auto* next = child<QPushButton>(QStringLiteral("btnext1"));
+    return QTest::qWaitFor([&] { return next->isVisible(); }, 5000) && waitFocus(QStringLiteral("btnext1"));
+}
+
+bool TWindowHarness::openRateEntry()
+{
+    if (!acceptConditions())
+        return false;
+    click(QStringLiteral("btnext1"));
+    return window_->ActivePage() == tabexec && waitFocus(QStringLiteral("anterior"));
+}

@@ -1,0 +1,53 @@
+#pragma once
+// A main window as the program makes it, answered by scripted dialogs, shown and active
+// on the offscreen platform so that focus and key events behave as on screen.
+
+#include "FakeDialogs.h"
+#include "Tmain.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+class TWindowHarness {
+public:
+    TWindowHarness();
+    ~TWindowHarness();
+
+    Tmain& window() { return *window_; }
+
+    template <typename T = QWidget>
+    T* child(const QString& name) const
+    {
+        T* widget = window_->findChild<T*>(name);
+        if (!widget)
+            qFatal("no control named %s", qPrintable(name));
+        return widget;
+    }
+
+    QString focusName() const
+    {
+        const QWidget* focused = QApplication::focusWidget();
+        return focused ? focused->objectName() : QString();
+    }
+
+    // Presses and releases the mouse on a button, as the operator does (the button takes
+    // the focus first).
+    void click(const QString& name);
+
+    // "Li e aceito as condições", detection in the current folder; true when it found an
+    // application and "Continuar" has the focus.
+    bool acceptConditions();
+    // Then "Continuar": true once the rate entry page has given the focus to the first edit.
+    bool openRateEntry();
+
+    bool waitFocus(const QString& name) { return QTest::qWaitFor([&] { return focusName() == name; }, 3000); }
+
+    TFakeDialogs dialogs;
+
+private:
+    QTemporaryDir home_;
+    std::unique_ptr<Tmain> window_;
+};

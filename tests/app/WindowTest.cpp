@@ -1,0 +1,578 @@
+// The main window as a whole: its texts, places and fonts, the navigation between pages,
+// Escape and the close box, the page entry steps, and the error report.
+
+#include "ErrorReport.h"
+#include "MessageBoxDialogs.h"
+#include "TempInstallation.h"
+#include "UiFont.h"
+#include "WindowHarness.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStackedWidget>
+
+namespace {
+
+QString TextOf(const QWidget* widget)
+{
+    if (const auto* label = qobject_cast<const QLabel*>(widget))
+        return label->text();
+    if (const auto* button = qobject_cast<const QAbstractButton*>(widget))
+        return button->text();
+    if (const auto* edit = qobject_cast<const QLineEdit*>(widget))
+        return edit->text();
+    return QStringLiteral("<no text>");
+}
+
+// The page a control sits on, or "header" for the band above the pages.
+QString PlaceOf(const QWidget* widget)
+{
+    for (const QWidget* w = widget; w; w = w->parentWidget()) {
+        if (w->objectName() == QLatin1String("header"))
+            return w->objectName();
+        if (w->parentWidget() && qobject_cast<const QStackedWidget*>(w->parentWidget()))
+            return w->objectName();
+    }
+    return QString();
+}
+
+// Answers the next real message box once it is open, after letting the test look at it.
+void AnswerNextBox(const std::function<void(QMessageBox*)>& answer)
+{
+    QTimer::singleShot(10, [answer] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            answer(box);
+        else
+            AnswerNextBox(answer);
+    });
+}
+
+}  // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TTempInstallation> installation_;
+
+    // Brings a fresh window to the page, the way the operator gets there.
+    bool ReachPage(TWindowHarness& h, int page)
+    {
+        switch (page) {
+        case tabcondicoes:
+            return true;
+        case tabsoftware:
+            return h.acceptConditions();
+        case tabexec:
+            return h.openRateEntry();
+        case tabwait: {
+            if (!h.openRateEntry())
+                return false;
+            // The wait page checks its moment when shown: one far ahead only waits.
+            TChangeRequest request = h.window().RequestFromControls();
+            request.moment = QDateTime(QDate(2099, 1, 1), QTime(0, 0));
+            h.window().LoadRequest(request);
+            h.window().SetActivePage(tabwait);
+            return true;
+        }
+        default:
+            if (!h.openRateEntry())
+                return false;
+            h.window().SetActivePage(TWizardPage(page));
+            return true;
+        }
+    }
+
+private slots:
+    void initTestCase()
+    {
+        TInstallationOptions options;
+        options.app = QStringLiteral("Varlo");
+        installation_ = std::make_unique<TTempInstallation>(options);
+        installation_->enter();
+    }
+
+    void cleanupTestCase() { installation_.reset(); }
+
+    void texts_data()
+    {
+        QTest::addColumn<QString>("place");
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("text");
+
+        auto row = [](const char* place, const char* control, const QString& text) {
+            QTest::addRow("%s", control) << QString::fromLatin1(place) << QString::fromLatin1(control) << text;
+        };
+        row("header", "lbmarca", QStringLiteral("Torvesk"));
+        row("header", "lbferramenta", QStringLiteral("Ferramenta para alteração de taxas de IVA"));
+        row("header", "ivamode", QStringLiteral("IVA incluido"));
+
+        row("tabcondicoes", "Label1",
+            QStringLiteral("Este utilitário permite a alteração da taxa de IVA indicada, assim como a substituição "
+                           "dessa taxa em todos os produtos.\nA sua utilização incorrecta poderá provocar cálculos "
+                           "incorrectos nos preços e nos documentos."));
+        row("tabcondicoes", "Label2",
+            QStringLiteral("É da inteira responsabilidade do utilizador a utilização desta ferramenta sem o apoio dos "
+                           "técnicos da Torvesk ou de um parceiro autorizado. Não poderão ser imputados à Torvesk ou a "
+                           "um parceiro autorizado quaisquer danos resultantes do uso indevido desta aplicação."));
+        row("tabcondicoes", "Label3",
+            QStringLiteral("Antes de executar esta aplicação deverá efectuar uma cópia de segurança, podendo ser o "
+                           "único meio de reverter as alterações."));
+        row("tabcondicoes", "Label12", QStringLiteral("v1.1.4"));
+        row("tabcondicoes", "btaceito", QStringLiteral("Li e aceito as condições"));
+        row("tabcondicoes", "btnaoaceito", QStringLiteral("Não concordo"));
+
+        row("tabsoftware", "Label4", QStringLiteral("Software detectado:"));
+        row("tabsoftware", "software", QString());
+        row("tabsoftware", "msg1",
+            QStringLiteral("Não foi detectado qualquer software na pasta da aplicação. Esta ferramenta deve ser "
+                           "colocada na pasta da aplicação que vai sofrer a alteração e ser executada a partir desta "
+                           "pasta."));
+        row("tabsoftware", "btnext1", QStringLiteral("Continuar"));
+        row("tabsoftware", "btsair1", QStringLiteral("Sair"));
+
+        for (const char* n : {"1", "2", "3"}) {
+            row("tabexec", qPrintable(QStringLiteral("lbexistente") + n), QStringLiteral("Taxa existente"));
+            row("tabexec", qPrintable(QStringLiteral("lbalterar") + n), QStringLiteral("Alterar para"));
+            row("tabexec", qPrintable(QStringLiteral("lbdescricao") + n), QStringLiteral("Nova descrição"));
+            row("tabexec", qPrintable(QStringLiteral("Taxa") + n), QString());
+        }
+        for (const char* edit : {"anterior", "nova", "descricao", "anterior2", "nova2", "descricao2", "anterior3",
+                                 "nova3", "descricao3"})
+            row("tabexec", edit, QString());
+        row("tabexec", "lbopcoes", QStringLiteral("Opções"));
+        row("tabexec", "opnovataxa", QStringLiteral("Não eliminar a taxa actual (criar nova)"));
+        row("tabexec", "opcompra", QStringLiteral("Actualizar os preços de compra"));
+        row("tabexec", "opvenda", QStringLiteral("Actualizar os preços de venda"));
+        row("tabexec", "oparredondar", QStringLiteral("Arredondar novos preços"));
+        row("tabexec", "lbcasas", QStringLiteral("Arredondamento"));
+        row("tabexec", "casas", QStringLiteral("2"));
+        row("tabexec", "txtcasas", QStringLiteral("casas decimais"));
+        row("tabexec", "BitBtn1", QStringLiteral("Agendar Alteração"));
+        row("tabexec", "btalterar", QStringLiteral("Alterar Taxas Agora!"));
+        row("tabexec", "BitBtn2", QStringLiteral("Sair"));
+
+        row("tabconcluido", "Label11",
+            QStringLiteral("Alteração efectuada com sucesso. Por favor verifique se as taxas e preços se encontram "
+                           "correctos e como pretende. Se não estiver correcto deverá entrar na aplicação, repôr a "
+                           "cópia de segurança e tentar novamente."));
+        row("tabconcluido", "PNGButton1", QStringLiteral("Alterar Outra Taxa"));
+        row("tabconcluido", "Fechar", QStringLiteral("Fechar"));
+
+        row("tabagendar", "Label23", QStringLiteral("Seleccione a data e hora em que a alteração será executada"));
+        row("tabagendar", "BitBtn4", QStringLiteral("Retroceder"));
+        row("tabagendar", "BitBtn3", QStringLiteral("Confirmar"));
+
+        row("tabwait", "Label24", QStringLiteral("Alteração de taxas de IVA agendada com sucesso!"));
+        row("tabwait", "Label25",
+            QStringLiteral("Aviso! Não encerre esta aplicação ou o agendamento não será executado! No fim da execução "
+                           "esta aplicação encerrará automaticamente!"));
+        row("tabwait", "Button1", QStringLiteral("Minimizar para a Barra de Tarefas"));
+    }
+
+    void texts()
+    {
+        QFETCH(QString, place);
+        QFETCH(QString, control);
+        QFETCH(QString, text);
+        TWindowHarness h;
+        const QWidget* widget = h.child(control);
+        QCOMPARE(PlaceOf(widget), place);
+        QCOMPARE(TextOf(widget), text);
+    }
+
+    void windowAndPageOrder()
+    {
+        TWindowHarness h;
+        QCOMPARE(h.window().windowTitle(), QStringLiteral("Alteração de Taxas de IVA"));
+        QCOMPARE(h.window().size(), QSize(431, 352));
+        QCOMPARE(h.window().minimumSize(), h.window().maximumSize());
+        QVERIFY(!(h.window().windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+
+        const auto* pages = h.child<QStackedWidget>(QStringLiteral("pcontrol"));
+        QStringList names;
+        for (int i = 0; i < pages->count(); ++i)
+            names << pages->widget(i)->objectName();
+        QCOMPARE(names, (QStringList{"tabcondicoes", "tabsoftware", "tabexec", "tabconcluido", "tabagendar", "tabwait"}));
+        QCOMPARE(h.window().ActivePage(), int(tabcondicoes));
+        QVERIFY(!h.window().Agenda().isActive());
+        QCOMPARE(h.window().Agenda().interval(), 60000);
+        QVERIFY(!h.window().cn().connected());
+    }
+
+    void places_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QRect>("place");  // in the window's client area
+        QTest::newRow("header") << "header" << QRect(0, 0, 431, 90);
+        QTest::newRow("pcontrol") << "pcontrol" << QRect(-1, 87, 435, 267);
+        QTest::newRow("logo") << "Image1" << QRect(363, 12, 60, 48);
+        QTest::newRow("ivamode") << "ivamode" << QRect(339, 73, -1, -1);
+        QTest::newRow("maker") << "lbmarca" << QRect(22, 22, -1, -1);
+        QTest::newRow("tool name") << "lbferramenta" << QRect(22, 73, -1, -1);
+        QTest::newRow("wait picture") << "Image2" << QRect(-1, -1, 48, 48);
+    }
+
+    void places()
+    {
+        QFETCH(QString, control);
+        QFETCH(QRect, place);
+        TWindowHarness h;
+        const QWidget* widget = h.child(control);
+        const QRect actual(widget->mapTo(&h.window(), QPoint(0, 0)), widget->size());
+        if (place.x() != -1)
+            QCOMPARE(actual.topLeft(), place.topLeft());
+        if (place.width() != -1)
+            QCOMPARE(actual.size(), place.size());
+    }
+
+    void rateRows()
+    {
+        TWindowHarness h;
+        const QStringList columns = {"Taxa", "anterior", "nova", "descricao"};
+        for (const QString& column : columns) {
+            const QString first = column == QLatin1String("Taxa") ? column + "1" : column;
+            const int y1 = h.child(first)->y();
+            QCOMPARE(h.child(column + "2")->y() - y1, 27);
+            QCOMPARE(h.child(column + "3")->y() - y1, 54);
+        }
+        for (const QString& suffix : {QString(), QStringLiteral("2"), QStringLiteral("3")}) {
+            QCOMPARE(h.child<QLineEdit>("anterior" + suffix)->width(), 23);
+            QCOMPARE(h.child<QLineEdit>("nova" + suffix)->width(), 23);
+            QCOMPARE(h.child<QLineEdit>("descricao" + suffix)->width(), 65);
+            QCOMPARE(h.child<QLineEdit>("anterior" + suffix)->maxLength(), 2);
+            QCOMPARE(h.child<QLineEdit>("nova" + suffix)->maxLength(), 2);
+            QCOMPARE(h.child<QLineEdit>("descricao" + suffix)->maxLength(), 50);
+            // Each row reads from left: box, existing rate, new rate, description.
+            const int box = h.child("Taxa" + QString(suffix.isEmpty() ? "1" : suffix))->x();
+            QVERIFY(box < h.child("anterior" + suffix)->x());
+            QVERIFY(h.child("anterior" + suffix)->x() < h.child("nova" + suffix)->x());
+            QVERIFY(h.child("nova" + suffix)->x() < h.child("descricao" + suffix)->x());
+        }
+        QCOMPARE(h.child<QLineEdit>("casas")->maxLength(), 2);
+        // The options one under another at a common left edge.
+        int previous = -1;
+        for (const char* option : {"opnovataxa", "opcompra", "opvenda", "oparredondar", "lbcasas"}) {
+            QCOMPARE(h.child(option)->x(), h.child("opnovataxa")->x());
+            QVERIFY(h.child(option)->y() > previous);
+            previous = h.child(option)->y();
+        }
+        // The buttons at the bottom, left to right.
+        QVERIFY(h.child("BitBtn1")->x() < h.child("btalterar")->x());
+        QVERIFY(h.child("btalterar")->x() < h.child("BitBtn2")->x());
+        QVERIFY(h.child("BitBtn1")->y() > previous);
+    }
+
+    void fontsAndColours_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<int>("tahomaPixels");
+        QTest::addColumn<bool>("bold");
+        QTest::addColumn<QColor>("colour");
+        const QColor black(Qt::black), white(Qt::white), red(Qt::red);
+        QTest::newRow("maker") << "lbmarca" << 27 << false << white;
+        QTest::newRow("tool name") << "lbferramenta" << 11 << false << white;
+        QTest::newRow("ivamode") << "ivamode" << 11 << false << white;
+        QTest::newRow("Label1") << "Label1" << 11 << false << black;
+        QTest::newRow("Label3") << "Label3" << 11 << true << red;
+        QTest::newRow("software") << "software" << 11 << true << QColor();
+        QTest::newRow("existing rate") << "lbexistente2" << 11 << true << QColor();
+        QTest::newRow("new rate") << "lbalterar3" << 11 << true << QColor();
+        QTest::newRow("description") << "lbdescricao1" << 11 << false << QColor();
+        QTest::newRow("options") << "lbopcoes" << 11 << true << QColor();
+        QTest::newRow("places") << "lbcasas" << 11 << true << QColor();
+        QTest::newRow("Label11") << "Label11" << 11 << false << black;
+        QTest::newRow("PNGButton1") << "PNGButton1" << 11 << true << QColor();
+        QTest::newRow("Fechar") << "Fechar" << 11 << true << QColor();
+        QTest::newRow("Label23") << "Label23" << 13 << true << QColor();
+        QTest::newRow("Label24") << "Label24" << 13 << true << QColor();
+        QTest::newRow("Label25") << "Label25" << 11 << true << red;
+        QTest::newRow("Button1") << "Button1" << 11 << true << QColor();
+    }
+
+    void fontsAndColours()
+    {
+        QFETCH(QString, control);
+        QFETCH(int, tahomaPixels);
+        QFETCH(bool, bold);
+        QFETCH(QColor, colour);
+        TWindowHarness h;
+        const QWidget* widget = h.child(control);
+        QCOMPARE(widget->font().pixelSize(), UiFont(tahomaPixels).pixelSize());
+        QCOMPARE(widget->font().family(), UiFont(tahomaPixels).family());
+        QCOMPARE(widget->font().bold(), bold);
+        if (colour.isValid())
+            QCOMPARE(widget->palette().color(widget->foregroundRole()), colour);  // the colour it is drawn in
+    }
+
+    // Every text must be readable whole in the place its control has.
+    void textsFit()
+    {
+        TWindowHarness h;
+        // The longest texts detection and the wait page can put in their labels.
+        h.child<QLabel>("software")->setText(QStringLiteral("Nenhum"));
+        h.child<QLabel>("ivamode")->setText(QStringLiteral("IVA não incluído"));
+        QStringList clipped;
+        for (const QWidget* widget : h.window().findChildren<QWidget*>()) {
+            if (const auto* label = qobject_cast<const QLabel*>(widget)) {
+                if (label->text().isEmpty())
+                    continue;
+                const bool fits = label->wordWrap() ? label->heightForWidth(label->width()) <= label->height()
+                                                    : label->sizeHint().width() <= label->width();
+                if (!fits)
+                    clipped << label->objectName();
+            } else if (const auto* button = qobject_cast<const QAbstractButton*>(widget)) {
+                if (!button->text().isEmpty() && button->sizeHint().width() > button->width())
+                    clipped << button->objectName();
+            }
+        }
+        QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(", ")));
+        // And nothing of the rate rows runs off the page.
+        const int pageWidth = h.child("tabexec")->width();
+        for (const char* edit : {"descricao", "descricao2", "descricao3"})
+            QVERIFY(h.child(edit)->geometry().right() < pageWidth);
+    }
+
+    void initialState_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<bool>("hidden");
+        for (const char* shown : {"msg1", "btsair1", "opnovataxa", "opcompra", "opvenda", "Taxa1"})
+            QTest::addRow("%s shown", shown) << shown << false;
+        for (const char* hidden : {"ivamode", "btnext1", "oparredondar", "lbcasas", "casas", "txtcasas"})
+            QTest::addRow("%s hidden", hidden) << hidden << true;
+    }
+
+    void initialState()
+    {
+        QFETCH(QString, control);
+        QFETCH(bool, hidden);
+        TWindowHarness h;
+        QCOMPARE(h.child(control)->isHidden(), hidden);
+        for (const QCheckBox* box : h.window().findChildren<QCheckBox*>())
+            QVERIFY2(!box->isChecked(), qPrintable(box->objectName()));
+    }
+
+    void navigation_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("to");  // -1: the window closed
+        QTest::newRow("conditions accepted") << 0 << "btaceito" << 1;
+        QTest::newRow("conditions refused") << 0 << "btnaoaceito" << -1;
+        QTest::newRow("continue") << 1 << "btnext1" << 2;
+        QTest::newRow("leave detection") << 1 << "btsair1" << -1;
+        QTest::newRow("leave rate entry") << 2 << "BitBtn2" << -1;
+        QTest::newRow("change another rate") << 3 << "PNGButton1" << 2;
+        QTest::newRow("close after change") << 3 << "Fechar" << -1;
+        QTest::newRow("back from schedule") << 4 << "BitBtn4" << 2;
+    }
+
+    void navigation()
+    {
+        QFETCH(int, from);
+        QFETCH(QString, button);
+        QFETCH(int, to);
+        TWindowHarness h;
+        QVERIFY(ReachPage(h, from));
+        QCOMPARE(h.window().ActivePage(), from);
+        h.dialogs.clear();
+        h.click(button);
+        if (to < 0) {
+            QTRY_VERIFY(!h.window().isVisible());
+        } else {
+            QTRY_COMPARE(h.window().ActivePage(), to);
+            QVERIFY(h.window().isVisible());
+        }
+        // Leaving a page asks nothing.
+        QCOMPARE(h.dialogs.texts(), QStringList());
+    }
+
+    void escapeAndCloseBox_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QString>("focus");  // empty: wherever the page left it
+        QTest::addColumn<bool>("escapeCloses");
+        QTest::newRow("conditions") << 0 << "" << true;
+        QTest::newRow("detection") << 1 << "" << true;
+        QTest::newRow("rate entry, in a rate edit") << 2 << "anterior" << true;
+        QTest::newRow("rate entry, in a description") << 2 << "descricao3" << true;
+        QTest::newRow("rate entry, on a button") << 2 << "btalterar" << true;
+        QTest::newRow("done") << 3 << "" << false;
+        QTest::newRow("schedule") << 4 << "" << false;
+        QTest::newRow("wait") << 5 << "" << false;
+    }
+
+    void escapeAndCloseBox()
+    {
+        QFETCH(int, page);
+        QFETCH(QString, focus);
+        QFETCH(bool, escapeCloses);
+        TWindowHarness h;
+        QVERIFY(ReachPage(h, page));
+        if (!focus.isEmpty()) {
+            h.child(focus)->setFocus();
+            QVERIFY(h.waitFocus(focus));
+        }
+        QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : &h.window();
+        QTest::keyClick(target, Qt::Key_Escape);
+        QTest::qWait(20);
+        QCOMPARE(!h.window().isVisible(), escapeCloses);
+        QCOMPARE(h.dialogs.texts(), QStringList());
+        if (!escapeCloses) {
+            QCOMPARE(h.window().ActivePage(), page);
+            // The close box closes every page, without a question.
+            QVERIFY(h.window().close());
+            QVERIFY(!h.window().isVisible());
+            QCOMPARE(h.dialogs.texts(), QStringList());
+        }
+    }
+
+    // Every return to the rate entry page runs its entry step again.
+    void entryStepOnEveryEntry()
+    {
+        TWindowHarness h;
+        QVERIFY(h.openRateEntry());
+        for (const auto& [page, button] : {std::pair{tabconcluido, "PNGButton1"}, std::pair{tabagendar, "BitBtn4"}}) {
+            h.child("nova2")->setFocus();
+            QVERIFY(h.waitFocus("nova2"));
+            h.window().SetActivePage(page);
+            h.click(button);
+            QVERIFY(h.waitFocus("anterior"));
+        }
+    }
+
+    // Moving within the page, or leaving the window and coming back, is no entry: the
+    // focus stays where the operator put it.
+    void focusWithinThePageIsNoEntry()
+    {
+        TWindowHarness h;
+        QVERIFY(h.openRateEntry());
+        auto* nova = h.child<QLineEdit>("nova");
+        nova->setText("7");
+        h.child<QLineEdit>("descricao")->setText("Sete");
+        nova->setFocus();
+        QVERIFY(h.waitFocus("nova"));
+
+        QWidget other;
+        auto* elsewhere = new QLineEdit(&other);
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        elsewhere->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), elsewhere);
+        h.window().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&h.window()));
+        QTest::qWait(20);
+
+        QCOMPARE(h.focusName(), QStringLiteral("nova"));
+        // Nor did the focus leave the new rate: its description is the operator's.
+        QCOMPARE(h.child<QLineEdit>("descricao")->text(), QStringLiteral("Sete"));
+    }
+
+    void errorReport_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("letter gains a stop") << "db" << "Ligação perdida" << "Ligação perdida.";
+        QTest::newRow("digit gains a stop") << "db" << "Erro 42" << "Erro 42.";
+        QTest::newRow("accented letter") << "std" << "Não foi possível gravar em C:\\ação" << "Não foi possível gravar em C:\\ação.";
+        QTest::newRow("stop kept single") << "request" << "'a1' não é um número inteiro válido." << "'a1' não é um número inteiro válido.";
+        QTest::newRow("exclamation below the stop") << "db" << "Falhou!" << "Falhou!";
+        QTest::newRow("hyphen below the stop") << "db" << "a-" << "a-";
+        QTest::newRow("slash above the stop") << "std" << "a/" << "a/.";
+        QTest::newRow("question mark above the stop") << "std" << "Porquê?" << "Porquê?.";
+        QTest::newRow("closing parenthesis below") << "db" << "(timeout)" << "(timeout)";
+        QTest::newRow("trailing blank") << "db" << "Erro " << "Erro ";
+        QTest::newRow("trailing line break") << "db" << "Erro\n" << "Erro\n";
+        QTest::newRow("empty") << "std" << "" << "";
+    }
+
+    void errorReport()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        TWindowHarness h;
+        QVERIFY(h.acceptConditions());
+        h.dialogs.clear();
+        h.window().Guarded([&] {
+            if (kind == "db")
+                throw TDbError(text);
+            if (kind == "request")
+                throw TRequestError(text);
+            throw std::runtime_error(text.toStdString());
+        });
+        QCOMPARE(h.dialogs.shown.size(), size_t(1));
+        QCOMPARE(h.dialogs.shown[0].kind, TShownBox::Message);
+        QCOMPARE(h.dialogs.shown[0].text, shown);
+        QCOMPARE(h.dialogs.shown[0].title, QStringLiteral("Taxas de IVA"));
+        // The program goes on where it was.
+        QVERIFY(h.window().isVisible());
+        QCOMPARE(h.window().ActivePage(), int(tabsoftware));
+    }
+
+    void realMessageBoxes_data()
+    {
+        QTest::addColumn<QString>("answer");  // how the operator closes the question
+        QTest::addColumn<bool>("confirmed");
+        QTest::newRow("Yes") << "yes" << true;
+        QTest::newRow("No") << "no" << false;
+        QTest::newRow("Enter takes the default") << "enter" << false;
+        QTest::newRow("Escape") << "escape" << false;
+    }
+
+    void realMessageBoxes()
+    {
+        QFETCH(QString, answer);
+        QFETCH(bool, confirmed);
+        QWidget owner;
+        owner.show();
+        TMessageBoxDialogs dialogs(&owner);
+
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QString title, text;
+        QMessageBox::StandardButtons buttons;
+        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+        auto look = [&](QMessageBox* box) {
+            icon = box->icon();
+            title = box->windowTitle();
+            text = box->text();
+            buttons = box->standardButtons();
+            defaultButton = box->defaultButton() ? box->standardButton(box->defaultButton()) : QMessageBox::NoButton;
+        };
+
+        AnswerNextBox([&](QMessageBox* box) {
+            look(box);
+            box->button(QMessageBox::Ok)->click();
+        });
+        dialogs.ShowMessage(QStringLiteral("Falha na ligação à base de dados"), QStringLiteral("Aviso"));
+        QCOMPARE(icon, QMessageBox::Critical);
+        QCOMPARE(title, QStringLiteral("Aviso"));
+        QCOMPARE(text, QStringLiteral("Falha na ligação à base de dados"));
+        QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+
+        AnswerNextBox([&](QMessageBox* box) {
+            look(box);
+            if (answer == "yes")
+                box->button(QMessageBox::Yes)->click();
+            else if (answer == "no")
+                box->button(QMessageBox::No)->click();
+            else
+                QTest::keyClick(box, answer == "enter" ? Qt::Key_Return : Qt::Key_Escape);
+        });
+        QCOMPARE(dialogs.Confirm(QStringLiteral("Tem a certeza que deseja alterar as taxas de IVA?"),
+                                 QStringLiteral("Confirme")),
+                 confirmed);
+        QCOMPARE(icon, QMessageBox::Question);
+        QCOMPARE(title, QStringLiteral("Confirme"));
+        QCOMPARE(buttons, QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(defaultButton, QMessageBox::No);
+    }
+};
+
+QTEST_MAIN(WindowTest)
+#include "WindowTest.moc"

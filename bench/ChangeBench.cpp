@@ -2,9 +2,12 @@
 // program's own data layer against the same statement texts run by the sqlite3 shell in one
 // transaction on a copy of the same database, and reports the program's peak memory.
 //
-//   taxas-bench [--sizes 10000,100000] [--million] [--sqlite3 PATH] [--keep DIR]
+//   taxas-bench [--sizes 10000,100000] [--million] [--repeat R] [--sqlite3 PATH] [--keep DIR]
 //
-// Each size runs in a child process of its own so that its peak memory is its own.
+// Each size runs in a child process of its own so that its peak memory is its own; times are
+// the median of R rounds (five up to 100 000 products, one above, unless --repeat says). The
+// machine may be busy with other work: CPU time (user + system) is reported beside the wall
+// clock, since it is what other processes disturb least.
 
 #include "ChangeRun.h"
 #include "Installation.h"
@@ -20,7 +23,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <algorithm>
 #include <cstdio>
+#include <unistd.h>
 #include <sys/resource.h>
 
 namespace {
@@ -143,37 +148,94 @@ const char* const kChecksum =
     "SELECT group_concat(codigo, ' ') FROM iva_apagar;\n"
     "SELECT group_concat(valor, ' ') FROM (SELECT valor FROM configpostos ORDER BY chave);\n";
 
-int RunOne(qint64 products, const QString& folder)
+// CPU time (user + system) in ms of this process or of its finished children.
+qint64 CpuMs(int who)
 {
+    rusage u{};
+    getrusage(who, &u);
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000LL + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000;
+}
+
+qint64 Median(QList<qint64> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.isEmpty() ? 0 : v[v.size() / 2];
+}
+
+// Timed runs start from a fresh copy of the same database, with the kernel's pending writes
+// flushed first, and alternate which side goes first, so that neither pays for the other's
+// (or the build's) write-back.
+int RunOne(qint64 products, const QString& folder, int repeat)
+{
+    const QString original = QDir(folder).filePath(QStringLiteral("original.db"));
     const QString database = QDir(folder).filePath(QStringLiteral("quibon.db"));
     const QString copy = QDir(folder).filePath(QStringLiteral("quibon-shell.db"));
     BuildDatabase(folder, database, products);
-    QFile::remove(copy);
-    if (!QFile::copy(database, copy)) Fail(QStringLiteral("cannot copy the database"));
-
-    QStringList statements;
+    QFile::remove(original);
+    if (!QFile::copy(database, original)) Fail(QStringLiteral("cannot copy the database"));
     QDir::setCurrent(folder);
-    TDbConnection db;
-    db.setConnectionString(QStringLiteral("FILE NAME=.\\Quibon.UDL"));
-    db.setObserver([&](const QString& statement, TStatementKind) { statements << statement; });
-    db.setConnected(true);
 
-    QElapsedTimer timer;
-    timer.start();
-    RunChange(db, FullQuibonRequest(), TRunKind::Immediate);
-    const qint64 engineMs = timer.elapsed();
-    db.setConnected(false);
+    QList<qint64> engineTimes, shellTimes, engineCpu, shellCpu;
+    QStringList texts;
+    int statementCount = 0;
+    bool same = true;
+    for (int r = 0; r < repeat; ++r) {
+        for (const QString& target : {database, copy}) {
+            QFile::remove(target);
+            if (!QFile::copy(original, target)) Fail(QStringLiteral("cannot copy the database"));
+        }
 
-    QString script = QStringLiteral("BEGIN;\n");
-    for (const QString& s : statements) script += TranslateTSqlForSqlite(s) + QStringLiteral(";\n");
-    script += QStringLiteral("COMMIT;\n");
-    qint64 shellMs = 0;
-    Shell(copy, script, &shellMs);
+        QStringList statements;
+        auto runEngine = [&] {
+            TDbConnection db;
+            db.setConnectionString(QStringLiteral("FILE NAME=.\\Quibon.UDL"));
+            QElapsedTimer step;
+            db.setObserver([&](const QString& statement, TStatementKind) {
+                if (qEnvironmentVariableIsSet("TAXAS_BENCH_TRACE") && !statements.isEmpty())
+                    std::fprintf(stderr, "%6lld %s\n", static_cast<long long>(step.restart()), qPrintable(statements.last()));
+                step.start();
+                statements << statement;
+            });
+            db.setConnected(true);
+            ::sync();
+            QElapsedTimer timer;
+            timer.start();
+            const qint64 cpu = CpuMs(RUSAGE_SELF);
+            RunChange(db, FullQuibonRequest(), TRunKind::Immediate);
+            engineTimes << timer.elapsed();
+            engineCpu << CpuMs(RUSAGE_SELF) - cpu;
+            db.setConnected(false);
+        };
+        auto runShell = [&](const QStringList& texts) {
+            QString script = QStringLiteral("BEGIN;\n");
+            for (const QString& s : texts) script += TranslateTSqlForSqlite(s) + QStringLiteral(";\n");
+            script += QStringLiteral("COMMIT;\n");
+            ::sync();
+            qint64 ms = 0;
+            const qint64 cpu = CpuMs(RUSAGE_CHILDREN);
+            Shell(copy, script, &ms);
+            shellTimes << ms;
+            shellCpu << CpuMs(RUSAGE_CHILDREN) - cpu;
+        };
 
-    const bool same = Shell(database, QString::fromLatin1(kChecksum)) == Shell(copy, QString::fromLatin1(kChecksum));
-    std::printf("RESULT %lld %lld %lld %lld %d %d\n", static_cast<long long>(products),
-                static_cast<long long>(engineMs), static_cast<long long>(shellMs),
-                static_cast<long long>(PeakKb()), int(statements.size()), same ? 1 : 0);
+        // The texts do not depend on the data, so from the second round on the previous
+        // round's texts let the shell go first.
+        if (r % 2 == 0 || texts.isEmpty()) {
+            runEngine();
+            runShell(statements);
+        } else {
+            runShell(texts);
+            runEngine();
+        }
+        texts = statements;
+        statementCount = statements.size();
+        same = same && Shell(database, QString::fromLatin1(kChecksum)) == Shell(copy, QString::fromLatin1(kChecksum));
+    }
+
+    std::printf("RESULT %lld %lld %lld %lld %d %d %lld %lld\n", static_cast<long long>(products),
+                static_cast<long long>(Median(engineTimes)), static_cast<long long>(Median(shellTimes)),
+                static_cast<long long>(PeakKb()), statementCount, same ? 1 : 0,
+                static_cast<long long>(Median(engineCpu)), static_cast<long long>(Median(shellCpu)));
     return same ? 0 : 1;
 }
 
@@ -186,6 +248,7 @@ int main(int argc, char** argv)
     QList<qint64> sizes{10000, 100000};
     QString keep;
     qint64 one = 0;
+    int repeat = 0;  // 0: five rounds up to 100 000 products, one above
     QString oneDir;
     for (int i = 0; i < args.size(); ++i) {
         const QString a = args[i];
@@ -195,21 +258,23 @@ int main(int argc, char** argv)
             for (const QString& s : args[++i].split(',')) sizes << s.toLongLong();
         } else if (a == QLatin1String("--sqlite3") && i + 1 < args.size()) g_sqlite3 = args[++i];
         else if (a == QLatin1String("--keep") && i + 1 < args.size()) keep = args[++i];
+        else if (a == QLatin1String("--repeat") && i + 1 < args.size()) repeat = args[++i].toInt();
         else if (a == QLatin1String("--one") && i + 2 < args.size()) {
             one = args[++i].toLongLong();
             oneDir = args[++i];
         } else {
-            std::fprintf(stderr, "usage: taxas-bench [--sizes N,N] [--million] [--sqlite3 PATH] [--keep DIR]\n");
+            std::fprintf(stderr, "usage: taxas-bench [--sizes N,N] [--million] [--repeat R] [--sqlite3 PATH] [--keep DIR]\n");
             return 2;
         }
     }
-    if (one > 0) return RunOne(one, oneDir);
+    if (one > 0) return RunOne(one, oneDir, qMax(1, repeat));
 
     QTemporaryDir scratch;
     const QString base = keep.isEmpty() ? scratch.path() : keep;
     QTextStream out(stdout);
-    out << "| products | statements | program (ms) | sqlite3 shell (ms) | ratio | peak memory (MiB) | same result |\n"
-        << "|---:|---:|---:|---:|---:|---:|:---:|\n";
+    out << "| products | statements | program (ms) | sqlite3 shell (ms) | ratio | program CPU (ms) | shell CPU (ms) "
+           "| CPU ratio | peak memory (MiB) | same result |\n"
+        << "|---:|---:|---:|---:|---:|---:|---:|---:|---:|:---:|\n";
     out.flush();
     int status = 0;
     for (qint64 n : sizes) {
@@ -217,19 +282,23 @@ int main(int argc, char** argv)
         QDir().mkpath(folder);
         QProcess child;
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        const int rounds = repeat > 0 ? repeat : (n <= 100000 ? 5 : 1);
         QStringList childArgs{QStringLiteral("--one"), QString::number(n), folder,
-                              QStringLiteral("--sqlite3"), g_sqlite3};
+                              QStringLiteral("--sqlite3"), g_sqlite3, QStringLiteral("--repeat"),
+                              QString::number(rounds)};
         child.start(QCoreApplication::applicationFilePath(), childArgs);
         child.waitForFinished(-1);
         const QStringList f = QString::fromUtf8(child.readAllStandardOutput()).trimmed().split(' ');
         if (f.value(0) != QLatin1String("RESULT")) {
-            out << "| " << n << " | failed | | | | | |\n";
+            out << "| " << n << " | failed | | | | | | | | |\n";
             status = 1;
             continue;
         }
         const double engine = f[2].toDouble(), shell = f[3].toDouble();
+        const double engineCpu = f[7].toDouble(), shellCpu = f[8].toDouble();
         out << "| " << n << " | " << f[5] << " | " << f[2] << " | " << f[3] << " | "
-            << QString::number(shell > 0 ? engine / shell : 0, 'f', 2) << " | "
+            << QString::number(shell > 0 ? engine / shell : 0, 'f', 2) << " | " << f[7] << " | " << f[8] << " | "
+            << QString::number(shellCpu > 0 ? engineCpu / shellCpu : 0, 'f', 2) << " | "
             << QString::number(f[4].toDouble() / 1024.0, 'f', 1) << " | " << (f[6] == QLatin1String("1") ? "yes" : "NO")
             << " |\n";
         out.flush();

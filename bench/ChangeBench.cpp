@@ -229,6 +229,10 @@ int RunOne(qint64 products, const QString& folder, int repeat)
         }
         texts = statements;
         statementCount = statements.size();
+        if (qEnvironmentVariableIsSet("TAXAS_BENCH_TRACE"))
+            std::fprintf(stderr, "round %d: program %lld ms (CPU %lld), shell %lld ms (CPU %lld)\n", r + 1,
+                         static_cast<long long>(engineTimes.last()), static_cast<long long>(engineCpu.last()),
+                         static_cast<long long>(shellTimes.last()), static_cast<long long>(shellCpu.last()));
         same = same && Shell(database, QString::fromLatin1(kChecksum)) == Shell(copy, QString::fromLatin1(kChecksum));
     }
 

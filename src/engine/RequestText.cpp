@@ -10,14 +10,12 @@ bool AllAsciiDigits(const QString& text)
     return true;
 }
 
-// Optional sign, then at least one digit, within 32 bits; no blanks. The rate edits filter
-// typed characters, so anything else here was pasted or hand-written into a settings file.
+// Digits only, within 32 bits. The rate and places edits admit nothing else from the
+// keyboard; a sign or a blank was pasted or hand-written into a settings file, and taking it
+// for a number here would let the check accept a request that no statement can carry.
 bool ParseInteger(const QString& text, int& value)
 {
-    int start = 0;
-    if (!text.isEmpty() && (text[0] == QLatin1Char('+') || text[0] == QLatin1Char('-'))) start = 1;
-    const QString digits = text.mid(start);
-    if (digits.isEmpty() || !AllAsciiDigits(digits)) return false;
+    if (text.isEmpty() || !AllAsciiDigits(text)) return false;
     bool ok = false;
     const int v = text.toInt(&ok, 10);
     if (!ok) return false;

@@ -5,7 +5,7 @@
 #include <QString>
 
 // Whole-number reading of a rate text, as the "new rate differs from the existing one"
-// rule needs it ("06" and "6" are equal). A text that is not a whole number raises
+// rule needs it ("06" and "6" are equal). A text that is not all digits raises
 // TRequestError with "'<text>' não é um número inteiro válido.".
 int RateInteger(const QString& text);
 

@@ -114,7 +114,7 @@ private slots:
             << Request(v, {On("13", "23", "a"), On("13", "23", "a")}) << true
             << QStringList{"Existem taxas de iva para alterar iguais! Verifique esta situação!|Erro"}
             << TRequestField::None << false << none;
-        for (const char* places : {"1", "5", "99", "", "x"})
+        for (const char* places : {"1", "5", "99", "", "x", "+3"})
             QTest::addRow("rounding to '%s' places", places)
                 << Request(v, {On("13", "23", "a")}, "vr", places) << true
                 << QStringList{"O número de casas de arredondamento deve estar compreendido entre \"2\" e \"4\"!|Aviso"}
@@ -220,7 +220,7 @@ private slots:
         QTest::newRow("existing") << Request("Varlo", {On("a1", "23", "a")}) << "'a1' não é um número inteiro válido.";
         QTest::newRow("new, row 2") << Request("Varlo", {On("13", "23", "a"), On("6", "7 ", "b")})
                                     << "'7 ' não é um número inteiro válido.";
-        QTest::newRow("a sign alone") << Request("Varlo", {On("-", "23", "a")}) << "'-' não é um número inteiro válido.";
+        QTest::newRow("a sign") << Request("Varlo", {On("+5", "23", "a")}) << "'+5' não é um número inteiro válido.";
     }
 
     void notANumber()

@@ -1,6 +1,7 @@
 // The rate entry page: three rate rows, the options of the change, and the two buttons
 // that check the request.
 
+#include "ChangeRun.h"
 #include "Controls.h"
 #include "Pictures.h"
 #include "Tmain.h"
@@ -327,7 +328,10 @@ void Tmain::btalterarClick()
     FocusRequestField(check.focus);
     if (!check.accepted)
         return;
-    // An accepted request is run here, then the done page follows.
+    // The controls are read again: the check's focus moves change nothing they hold. A
+    // failure rolls the whole change back and leaves this page with the entries as typed.
+    RunChange(cn_, RequestFromControls(), TRunKind::Immediate);
+    SetActivePage(tabconcluido);
 }
 
 void Tmain::Agendar()

@@ -45,20 +45,6 @@ void Type(QLineEdit* edit, const QString& script)
     }
 }
 
-// Sets controls from "name=value;..." as a paste or the program would (no key filter):
-// check boxes take 1 or 0, edits their text.
-void Fill(TWindowHarness& h, const QString& fields)
-{
-    for (const QString& field : fields.split(u';', Qt::SkipEmptyParts)) {
-        const QString name = field.section(u'=', 0, 0);
-        const QString value = field.section(u'=', 1);
-        if (auto* box = h.window().findChild<QCheckBox*>(name))
-            box->setChecked(value == QLatin1String("1"));
-        else
-            h.child<QLineEdit>(name)->setText(value);
-    }
-}
-
 QStringList TickedRows(TWindowHarness& h)
 {
     QStringList ticked;
@@ -425,7 +411,7 @@ private slots:
         QFETCH(QString, focus);
         TWindowHarness h;
         QVERIFY(h.openRateEntry());
-        Fill(h, fields);
+        h.fill(fields);
         h.dialogs.answers = {true};
         h.click(button);
 
@@ -448,7 +434,7 @@ private slots:
         QVERIFY(h.openRateEntry());
         TStatementLog log;
         log.attach(h.window().cn());
-        Fill(h, "Taxa1=1;anterior=a1;nova=23;descricao=x");
+        h.fill("Taxa1=1;anterior=a1;nova=23;descricao=x");
         h.click("btalterar");
         const std::vector<TShownBox> expected = {
             {TShownBox::Message, QStringLiteral("'a1' não é um número inteiro válido."), QStringLiteral("Taxas de IVA")}};
@@ -473,7 +459,7 @@ private slots:
         QVERIFY(h.openRateEntry());
         TStatementLog log;
         log.attach(h.window().cn());
-        Fill(h, "Taxa1=1;anterior=7;nova=23;descricao=x;opnovataxa=1");
+        h.fill("Taxa1=1;anterior=7;nova=23;descricao=x;opnovataxa=1");
         h.dialogs.answers = {false};
         h.click(button);
         QCOMPARE(h.dialogs.texts(), QStringList{"Tem a certeza que deseja alterar as taxas de IVA?"});
@@ -487,7 +473,7 @@ private slots:
         TWindowHarness h;
         QVERIFY(h.openRateEntry());
         Type(h.child<QLineEdit>("anterior"), "13");
-        Fill(h, "nova=23;descricao=23%;anterior2=6;nova3=9;descricao3=z;opnovataxa=1;opcompra=1;opvenda=1;"
+        h.fill("nova=23;descricao=23%;anterior2=6;nova3=9;descricao3=z;opnovataxa=1;opcompra=1;opvenda=1;"
                 "oparredondar=1;casas=3");
         h.window().SetActivePage(tabconcluido);
         h.click("PNGButton1");
@@ -511,7 +497,7 @@ private slots:
     {
         TWindowHarness h;
         QVERIFY(h.openRateEntry());
-        Fill(h, "Taxa1=0;anterior=6;nova=13;descricao=a;Taxa2=1;anterior2=13;nova2=23;descricao2=b;"
+        h.fill("Taxa1=0;anterior=6;nova=13;descricao=a;Taxa2=1;anterior2=13;nova2=23;descricao2=b;"
                 "Taxa3=1;anterior3=0;nova3=06;descricao3=c;opnovataxa=1;opcompra=0;opvenda=1;oparredondar=1;casas=4");
         TChangeRequest request = h.window().RequestFromControls();
         const TRatePair rows[] = {{false, "6", "13", "a"}, {true, "13", "23", "b"}, {true, "0", "06", "c"}};

@@ -1,6 +1,8 @@
 #include "WindowHarness.h"
 
+#include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 
 TWindowHarness::TWindowHarness()
@@ -37,4 +39,16 @@ bool TWindowHarness::openRateEntry()
         return false;
     click(QStringLiteral("btnext1"));
     return window_->ActivePage() == tabexec && waitFocus(QStringLiteral("anterior"));
+}
+
+void TWindowHarness::fill(const QString& fields)
+{
+    for (const QString& field : fields.split(u';', Qt::SkipEmptyParts)) {
+        const QString name = field.section(u'=', 0, 0);
+        const QString value = field.section(u'=', 1);
+        if (auto* box = window_->findChild<QCheckBox*>(name))
+            box->setChecked(value == QLatin1String("1"));
+        else
+            child<QLineEdit>(name)->setText(value);
+    }
 }

@@ -43,6 +43,10 @@ public:
     // Then "Continuar": true once the rate entry page has given the focus to the first edit.
     bool openRateEntry();
 
+    // Sets controls from "name=value;..." as a paste or the program would (no key filter):
+    // check boxes take 1 or 0, edits their text.
+    void fill(const QString& fields);
+
     bool waitFocus(const QString& name) { return QTest::qWaitFor([&] { return focusName() == name; }, 3000); }
 
     TFakeDialogs dialogs;

@@ -5,6 +5,7 @@
 #include <QAtomicInteger>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -106,14 +107,26 @@ QStringList SplitSqlScript(const QString& script)
     return statements;
 }
 
-QString SchemaScript(const QString& app)
+static QString SchemaResource(const QString& name)
 {
     InitSchemaResources();
-    const QString name = CanonicalAppName(app).toLower();
     QFile file(QStringLiteral(":/schema/%1.sql").arg(name));
     if (!file.open(QIODevice::ReadOnly))
         throw std::runtime_error(QStringLiteral("Falta o script da base de dados %1").arg(name).toStdString());
     return QString::fromUtf8(file.readAll());
+}
+
+QString SchemaScript(const QString& app)
+{
+    // The four applications sell the same sample catalogue; each script names the place
+    // where it is read in, so every kind's products come from one list.
+    static const QRegularExpression include(QStringLiteral("^-- @catalogo\\b.*$"),
+                                            QRegularExpression::MultilineOption);
+    QString script = SchemaResource(CanonicalAppName(app).toLower());
+    const QRegularExpressionMatch match = include.match(script);
+    if (match.hasMatch())
+        script.replace(match.capturedStart(), match.capturedLength(), SchemaResource(QStringLiteral("catalogo")));
+    return script;
 }
 
 QString SqliteOdbcConnectionString(const QString& databaseFile, bool mayCreate)

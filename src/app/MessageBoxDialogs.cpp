@@ -1,5 +1,6 @@
 #include "MessageBoxDialogs.h"
 
+#include <QAbstractButton>
 #include <QMessageBox>
 
 void TMessageBoxDialogs::ShowMessage(const QString& text, const QString& title)
@@ -14,5 +15,8 @@ bool TMessageBoxDialogs::Confirm(const QString& text, const QString& title)
     // A stray Enter must not change the rates.
     box.setDefaultButton(QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);
+    // The operators read Portuguese; Qt's own button texts would be English here.
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("&Sim"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("&Não"));
     return box.exec() == QMessageBox::Yes;
 }

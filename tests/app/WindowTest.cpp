@@ -537,7 +537,12 @@ private slots:
         QString title, text;
         QMessageBox::StandardButtons buttons;
         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+        QStringList buttonTexts;
         auto look = [&](QMessageBox* box) {
+            buttonTexts.clear();
+            for (QAbstractButton* button : box->buttons())
+                buttonTexts << button->text();
+            buttonTexts.sort();
             icon = box->icon();
             title = box->windowTitle();
             text = box->text();
@@ -570,6 +575,7 @@ private slots:
         QCOMPARE(icon, QMessageBox::Question);
         QCOMPARE(title, QStringLiteral("Confirme"));
         QCOMPARE(buttons, QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(buttonTexts, (QStringList{"&Não", "&Sim"}));
         QCOMPARE(defaultButton, QMessageBox::No);
     }
 };

@@ -4,6 +4,7 @@
 #include "DataLink.h"
 #include "Installation.h"
 #include "TDbConnection.h"
+#include "TempInstallation.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,16 +13,6 @@
 #include <QtTest>
 
 namespace {
-
-QString ErrorOf(const std::function<void()>& fn)
-{
-    try {
-        fn();
-    } catch (const TDbError& e) {
-        return e.text();
-    }
-    return {};
-}
 
 QByteArray Encoded(const QString& text, const QString& encoding)
 {

@@ -11,20 +11,6 @@
 
 #include <memory>
 
-namespace {
-
-QString ErrorOf(const std::function<void()>& fn)
-{
-    try {
-        fn();
-    } catch (const TDbError& e) {
-        return e.text();
-    }
-    return {};
-}
-
-}  // namespace
-
 class DbConnectionTest : public QObject {
     Q_OBJECT
 

@@ -15,20 +15,6 @@
 
 #include <memory>
 
-namespace {
-
-QString ErrorOf(const std::function<void()>& fn)
-{
-    try {
-        fn();
-    } catch (const TDbError& e) {
-        return e.text();
-    }
-    return {};
-}
-
-}  // namespace
-
 class SqlServerLinkTest : public QObject {
     Q_OBJECT
 

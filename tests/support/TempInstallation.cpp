@@ -188,3 +188,13 @@ void TStatementLog::attach(TDbConnection& db)
             throw TDbError(QStringLiteral("Falha simulada na instrução %1: %2").arg(failAt).arg(statement));
     });
 }
+
+QString ErrorOf(const std::function<void()>& fn)
+{
+    try {
+        fn();
+    } catch (const TDbError& e) {
+        return e.text();
+    }
+    return {};
+}

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QVariant>
+#include <functional>
 #include <memory>
 
 class TTempInstallation {
@@ -51,3 +52,6 @@ public:
     int failAt = 0;  // 0: never
     void clear() { statements.clear(); kinds.clear(); }
 };
+
+// The text of the TDbError that fn throws; empty when it throws none.
+QString ErrorOf(const std::function<void()>& fn);

@@ -340,5 +340,6 @@ void Tmain::Agendar()
     FocusRequestField(check.focus);
     if (!check.accepted)
         return;
-    // An accepted request goes on to the schedule page from here.
+    // The question has been asked and answered here: the moment is chosen after it.
+    SetActivePage(tabagendar);
 }

@@ -5,10 +5,12 @@
 #include "HeaderBand.h"
 #include "MessageBoxDialogs.h"
 #include "Pictures.h"
+#include "ScheduleGuard.h"
 #include "SettingsFile.h"
 #include "UiFont.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDateTimeEdit>
 #include <QLocale>
 #include <QScreen>
@@ -72,6 +74,7 @@ Tmain::Tmain(const TmainEnvironment& environment, QWidget* parent)
 
     BuildHeader();
     BuildPages();
+    BuildTray();
     ConnectHandlers();
 
     if (const QScreen* screen = this->screen())
@@ -257,6 +260,7 @@ void Tmain::ConnectHandlers()
     connect(Fechar, &QPushButton::clicked, this, Handler(&Tmain::CloseClick));
     connect(BitBtn4, &QPushButton::clicked, this, Handler(&Tmain::BitBtn4Click));
     ConnectRateEntryHandlers();
+    ConnectScheduleHandlers();
 
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape->setObjectName(QStringLiteral("escape"));
@@ -349,8 +353,17 @@ void Tmain::ReportError(const QString& text) noexcept
 void Tmain::FormCreate()
 {
     SetActivePage(tabcondicoes);
-    // A pending schedule is resumed from here: its request goes back into the controls
-    // and the wait page is shown instead.
+    ResumeSchedule();
+}
+
+void Tmain::closeEvent(QCloseEvent* event)
+{
+    QWidget::closeEvent(event);
+    // The platform ends the program when its last visible window closes; a window hidden in
+    // the notification area is not visible, and a scheduled run that ends it there must
+    // still end the program.
+    if (event->isAccepted() && isHidden())
+        QCoreApplication::quit();
 }
 
 void Tmain::btaceitoClick()

@@ -15,13 +15,18 @@
 #include <functional>
 #include <memory>
 
+class QAction;
 class QCheckBox;
+class QCloseEvent;
 class QDateTimeEdit;
 class QKeyEvent;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QStackedWidget;
+class QSystemTrayIcon;
+class TScheduleGuard;
 
 // The page index of pcontrol.
 enum TWizardPage {
@@ -74,6 +79,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     // construction
@@ -87,6 +93,8 @@ private:
     void BuildWaitPage(QWidget* page);
     void ConnectHandlers();
     void ConnectRateEntryHandlers();
+    void BuildTray();
+    void ConnectScheduleHandlers();
 
     // Binds a handler to a signal through the error report.
     std::function<void()> Handler(void (Tmain::*handler)());
@@ -109,6 +117,25 @@ private:
     void opvendaClick();
     void oparredondarClick();
 
+    // scheduling, the scheduled run, the tray
+    void tabagendarShow();
+    void BitBtn3Click();
+    void tabwaitShow();
+    void AgendaTimer();
+    void Button1Click();
+    void EventosMinimize();
+    void TrayDblClick();
+    void Restaurar1Click();
+
+    // The second half of FormCreate: a settings file left by an earlier process.
+    void ResumeSchedule();
+    // Removes every trace of the schedule: the file, the start-up entry, the guard's records.
+    void RemoveSchedule();
+    void RestoreFromTray();
+    // Page 4 and page 5 becoming visible; false when the show is the window coming back
+    // from the tray, which is no showing of the page.
+    bool IsPageShow(const QEvent* event) const;
+
     void FocusChanged(QWidget* old, QWidget* now);
     int PageOf(const QWidget* widget) const;
     // Key filters of the rate edits and of casas; true discards the key.
@@ -125,6 +152,9 @@ private:
 
     TDbConnection cn_;
     QTimer agenda_;
+    // The schedule this process acts on, once one is written or resumed.
+    std::unique_ptr<TScheduleGuard> guard_;
+    bool restoringFromTray_ = false;
     TAppKind detectedApp_;
     bool vatIncluded_ = false;
 
@@ -192,4 +222,10 @@ private:
     QLabel* Label24 = nullptr;
     QLabel* Label25 = nullptr;
     QPushButton* Button1 = nullptr;
+
+    // the notification area
+    QObject* Eventos = nullptr;
+    QSystemTrayIcon* Tray = nullptr;
+    QMenu* Menu = nullptr;
+    QAction* Restaurar1 = nullptr;
 };

@@ -5,14 +5,24 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-TWindowHarness::TWindowHarness()
+TWindowHarness::TWindowHarness() : TWindowHarness(nullptr) {}
+
+TWindowHarness::TWindowHarness(const std::function<void(TmainEnvironment&)>& prepare, bool show)
 {
     TmainEnvironment environment;
     environment.dialogs = &dialogs;
     environment.settingsFile = home_.filePath(QStringLiteral("Qorvanta.ini"));
     environment.executablePath = home_.filePath(QStringLiteral("taxas-iva"));
     environment.clock = [] { return QDateTime(QDate(2024, 3, 1), QTime(10, 0)); };
+    if (prepare)
+        prepare(environment);
     window_ = std::make_unique<Tmain>(environment);
+    if (show)
+        this->show();
+}
+
+void TWindowHarness::show()
+{
     window_->show();
     window_->activateWindow();
     if (!QTest::qWaitForWindowActive(window_.get()))

@@ -9,14 +9,24 @@
 #include <QApplication>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <functional>
 #include <memory>
 
 class TWindowHarness {
 public:
     TWindowHarness();
+    // The window's creation handler reads the settings file: prepare gets the environment
+    // (settings file and executable in home(), a fixed clock) to change before the window
+    // is made. Without show the test shows it itself (show()), after looking at the window
+    // as it was made.
+    explicit TWindowHarness(const std::function<void(TmainEnvironment&)>& prepare, bool show = true);
     ~TWindowHarness();
 
     Tmain& window() { return *window_; }
+    // A temporary folder of the harness's own, where the settings file is by default.
+    QString home() const { return home_.path(); }
+    // Shows the window and waits until it is active.
+    void show();
 
     template <typename T = QWidget>
     T* child(const QString& name) const

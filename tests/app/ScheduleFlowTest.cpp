@@ -1,0 +1,360 @@
+// Scheduling as the operator does it, from "Agendar Alteração" through the date and time to
+// the wait page, and the start of a program that finds a schedule waiting: on a real
+// installation with a clock the test holds still or moves.
+
+#include "ErrorReport.h"
+#include "EventHook.h"
+#include "SettingsFile.h"
+#include "ShellShortcut.h"
+#include "TempInstallation.h"
+#include "WindowHarness.h"
+
+#include <QDateTimeEdit>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+
+namespace {
+
+const QString kConfirmation = QStringLiteral("Tem a certeza que deseja alterar as taxas de IVA?");
+
+QString EntryPath()
+{
+    return QString::fromLocal8Bit(ShellShortcutPath(kStartupFolder, "Qorvanta").c_str());
+}
+
+QString EntryText()
+{
+    QFile entry(EntryPath());
+    return entry.open(QIODevice::ReadOnly) ? QString::fromUtf8(entry.readAll()) : QString();
+}
+
+// Everything a request holds that the settings file keeps, in one comparable text.
+QString Describe(const TChangeRequest& r)
+{
+    QStringList parts;
+    for (const TRatePair& row : r.rows)
+        parts << QStringLiteral("%1 %2>%3 '%4'").arg(int(row.enabled)).arg(row.existing, row.replacement, row.description);
+    const TChangeOptions& o = r.options;
+    parts << QStringLiteral("keep %1 purchase %2 sale %3 round %4 places '%5'")
+                 .arg(o.keepCurrentRate).arg(o.purchasePrices).arg(o.salePrices).arg(o.roundPrices).arg(o.places);
+    parts << r.app << r.moment.toString(Qt::ISODateWithMs);
+    return parts.join(QStringLiteral(" | "));
+}
+
+QStringList EditTexts(TWindowHarness& h)
+{
+    QStringList texts;
+    for (const char* name : {"anterior", "nova", "descricao", "anterior2", "nova2", "descricao2", "anterior3",
+                             "nova3", "descricao3", "casas"})
+        texts << h.child<QLineEdit>(name)->text();
+    return texts;
+}
+
+QString WaitText(const QDateTime& moment, const QString& hourMinute)
+{
+    return QStringLiteral("Alteração agendada para ") + QLocale().toString(moment.date(), QLocale::ShortFormat)
+           + QStringLiteral(" às ") + hourMinute;
+}
+
+const char kRequest[] = "Taxa1=1;anterior=13;nova=23;descricao=Normal;opvenda=1";
+
+}  // namespace
+
+class ScheduleFlowTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir user_;
+    QDateTime now_;
+    std::unique_ptr<TTempInstallation> db_;
+
+    // A window on the installation, with the program file and the clock of the test.
+    std::unique_ptr<TWindowHarness> Window(const std::function<void(TmainEnvironment&)>& more = nullptr,
+                                           bool show = true)
+    {
+        return std::make_unique<TWindowHarness>(
+            [&](TmainEnvironment& env) {
+                QFile program(env.executablePath);
+                if (!program.open(QIODevice::WriteOnly))
+                    qFatal("cannot make the program file");
+                env.clock = [this] { return now_; };
+                if (more)
+                    more(env);
+            },
+            show);
+    }
+
+    // From the rate entry page, filled, to the schedule page.
+    bool ReachSchedulePage(TWindowHarness& h)
+    {
+        if (!h.openRateEntry())
+            return false;
+        h.fill(QString::fromLatin1(kRequest));
+        h.click("BitBtn1");
+        return h.window().ActivePage() == tabagendar;
+    }
+
+    QDateTimeEdit* Picker(TWindowHarness& h) { return h.child<QDateTimeEdit>("AdvDateTimePicker1"); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(QDir().mkpath(user_.filePath("config")));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(user_.filePath("config")));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(user_.filePath("data")));
+    }
+
+    void init()
+    {
+        now_ = QDateTime(QDate(2026, 3, 14), QTime(14, 3, 47, 250));
+        db_ = std::make_unique<TTempInstallation>();
+        db_->enter();
+        QFile::remove(EntryPath());
+    }
+
+    void cleanup() { db_.reset(); }
+
+    // "Confirmar" writes the request as the controls hold it, with the picker's moment and
+    // the detected application, places the start-up entry and shows the wait page. Left as
+    // preset (or set in the past), the moment has come: the change runs at once and the
+    // program closes, leaving nothing behind.
+    void confirm_data()
+    {
+        QTest::addColumn<qint64>("ahead");  // ms the picker is moved from its preset
+        QTest::addColumn<bool>("runsAtOnce");
+        QTest::newRow("picker untouched") << qint64(0) << true;
+        QTest::newRow("a minute in the past") << qint64(-60000) << true;
+        QTest::newRow("an hour ahead") << qint64(3600000) << false;
+    }
+
+    void confirm()
+    {
+        QFETCH(qint64, ahead);
+        QFETCH(bool, runsAtOnce);
+        auto h = Window();
+        QVERIFY(ReachSchedulePage(*h));
+        QCOMPARE(Picker(*h)->dateTime(), now_);
+        const QString before = db_->dump();
+        if (ahead)
+            Picker(*h)->setDateTime(now_.addMSecs(ahead));
+        const TChangeRequest request = h->window().RequestFromControls();
+        const QString settings = h->window().Environment().settingsFile;
+        TStatementLog log;
+        log.attach(h->window().cn());
+        h->click("BitBtn3");
+
+        if (runsAtOnce) {
+            QTRY_VERIFY(!h->window().isVisible());
+            QCOMPARE(h->dialogs.texts(), QStringList{kConfirmation});
+            QCOMPARE(db_->scalar("SELECT COUNT(*) FROM produtos WHERE iva=13").toInt(), 0);
+            QVERIFY(!QFile::exists(settings));
+            QVERIFY(!QFile::exists(EntryPath()));
+            return;
+        }
+        QCOMPARE(h->window().ActivePage(), int(tabwait));
+        QTRY_VERIFY(h->window().Agenda().isActive());
+        QCOMPARE(h->window().Agenda().interval(), 60000);
+        QCOMPARE(h->child<QLabel>("Label25")->text(), WaitText(now_, "15:3"));
+        QCOMPARE(log.statements, QStringList());
+        QCOMPARE(db_->dump(), before);
+        QCOMPARE(h->dialogs.texts(), QStringList{kConfirmation});
+
+        const TSchedule stored = ReadSettingsFile(settings, QDateTime());
+        TChangeRequest expected = request;
+        expected.moment = QDateTime(now_.date(), QTime(15, 3, 47));  // whole seconds
+        QCOMPARE(Describe(stored.request), Describe(expected));
+        QCOMPARE(stored.request.app, QStringLiteral("Varlo"));
+        QCOMPARE(stored.connectionString, QStringLiteral("FILE NAME=.\\Varlo.UDL"));
+        const QString program = h->window().Environment().executablePath;
+        QVERIFY2(EntryText().contains("Exec=\"" + program + "\"\n"), qPrintable(EntryText()));
+        QVERIFY2(EntryText().contains("Path=" + QFileInfo(program).absolutePath() + "/\n"), qPrintable(EntryText()));
+
+        // Closing the window while it waits keeps the schedule for the next start.
+        h->window().close();
+        QVERIFY(QFile::exists(settings));
+        QVERIFY(QFile::exists(EntryPath()));
+    }
+
+    // The operator sets hours and minutes; the seconds of the moment the page was opened
+    // stay with the choice, and the change starts at the first check from there.
+    void chosenTimeKeepsThePresetSeconds()
+    {
+        auto h = Window();
+        QVERIFY(ReachSchedulePage(*h));
+        QDateTimeEdit* picker = Picker(*h);
+        picker->setFocus();
+        picker->setCurrentSection(QDateTimeEdit::HourSection);
+        for (int i = 0; i < 8; ++i)
+            QTest::keyClick(picker, Qt::Key_Up);
+        picker->setCurrentSection(QDateTimeEdit::MinuteSection);
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(picker, Qt::Key_Down);
+        const QDateTime chosen(now_.date(), QTime(22, 0, 47, 250));
+        QCOMPARE(picker->dateTime(), chosen);
+        QCOMPARE(picker->text().right(5), QStringLiteral("22:00"));
+        h->click("BitBtn3");
+        QCOMPARE(h->window().ActivePage(), int(tabwait));
+        QTRY_COMPARE(h->child<QLabel>("Label25")->text(), WaitText(chosen, "22:0"));
+        QCOMPARE(ReadSettingsFile(h->window().Environment().settingsFile, QDateTime()).request.moment,
+                 QDateTime(now_.date(), QTime(22, 0, 47)));
+
+        now_ = chosen.addMSecs(-1);
+        QMetaObject::invokeMethod(&h->window().Agenda(), "timeout");
+        QVERIFY(h->window().Agenda().isActive());
+        QVERIFY(h->window().isVisible());
+        now_ = chosen;
+        QMetaObject::invokeMethod(&h->window().Agenda(), "timeout");
+        QTRY_VERIFY(!h->window().isVisible());
+        QCOMPARE(db_->scalar("SELECT COUNT(*) FROM produtos WHERE iva=13").toInt(), 0);
+    }
+
+    // Back on the rate entry page everything stays as typed; asking to schedule again
+    // checks the request again, confirmation included, and presets the picker anew.
+    void backThenAgain_data()
+    {
+        QTest::addColumn<bool>("secondAnswer");
+        QTest::newRow("confirmed again") << true;
+        QTest::newRow("refused the second time") << false;
+    }
+
+    void backThenAgain()
+    {
+        QFETCH(bool, secondAnswer);
+        auto h = Window();
+        QVERIFY(ReachSchedulePage(*h));
+        Picker(*h)->setDateTime(now_.addSecs(3 * 3600));
+        const QStringList texts = EditTexts(*h);
+        h->click("BitBtn4");
+        QCOMPARE(h->window().ActivePage(), int(tabexec));
+        QVERIFY(h->waitFocus("anterior"));
+        QCOMPARE(EditTexts(*h), texts);
+        QVERIFY(!QFile::exists(h->window().Environment().settingsFile));
+
+        now_ = now_.addSecs(7 * 60 + 5);
+        h->dialogs.answers = {secondAnswer};
+        h->click("BitBtn1");
+        QCOMPARE(h->dialogs.texts(), (QStringList{kConfirmation, kConfirmation}));
+        QCOMPARE(h->window().ActivePage(), int(secondAnswer ? tabagendar : tabexec));
+        if (secondAnswer)
+            QCOMPARE(Picker(*h)->dateTime(), now_);
+        QCOMPARE(EditTexts(*h), texts);
+        QVERIFY(!QFile::exists(h->window().Environment().settingsFile));
+        QVERIFY(!QFile::exists(EntryPath()));
+    }
+
+    // The wait page names the moment with plain numbers for hour and minute.
+    void waitLabel_data()
+    {
+        QTest::addColumn<QTime>("time");
+        QTest::addColumn<QString>("hourMinute");
+        QTest::newRow("five past nine") << QTime(9, 5) << "9:5";
+        QTest::newRow("midnight") << QTime(0, 0) << "0:0";
+        QTest::newRow("a second before midnight") << QTime(23, 59, 59) << "23:59";
+        QTest::newRow("ten past ten") << QTime(10, 10, 30) << "10:10";
+    }
+
+    void waitLabel()
+    {
+        QFETCH(QTime, time);
+        QFETCH(QString, hourMinute);
+        const QDateTime moment(QDate(2026, 12, 31), time);
+        auto h = Window([&](TmainEnvironment& env) {
+            TChangeRequest request;
+            request.app = "Varlo";
+            request.moment = moment;
+            WriteSettingsFile(env.settingsFile, request, "FILE NAME=.\\Varlo.UDL");
+        });
+        QTRY_COMPARE(h->child<QLabel>("Label25")->text(), WaitText(moment, hourMinute));
+        QVERIFY(h->window().Agenda().isActive());
+    }
+
+    // A program started while a schedule waits goes straight to the wait page with the
+    // stored request in the controls: no conditions, no detection, no connection yet.
+    // Closing it leaves the schedule for the next start.
+    void resumption()
+    {
+        TChangeRequest written;
+        written.rows[0] = {true, "13", "23", "Normal 23"};
+        written.rows[1] = {false, "6", "7", "Sete"};
+        written.rows[2] = {true, "23", "21", "Vinte e um"};
+        written.options = {true, true, true, true, "3"};
+        written.app = "Quibon";
+        written.moment = QDateTime(QDate(2026, 3, 15), QTime(2, 30, 15));
+        QString settings;
+        auto h = Window(
+            [&](TmainEnvironment& env) {
+                settings = env.settingsFile;
+                WriteSettingsFile(settings, written, "FILE NAME=.\\Quibon.UDL");
+                CreateShellShortcut(kStartupFolder, "Qorvanta", QFile::encodeName(env.executablePath).toStdString());
+            },
+            false);
+
+        QCOMPARE(h->window().ActivePage(), int(tabwait));
+        QCOMPARE(Describe(h->window().RequestFromControls()), Describe(written));
+        QCOMPARE(h->window().DetectedApp(), QStringLiteral("Quibon"));
+        QCOMPARE(h->window().cn().connectionString(), QStringLiteral("FILE NAME=.\\Quibon.UDL"));
+        for (const char* shown : {"oparredondar", "casas"})
+            QVERIFY2(!h->child(shown)->isHidden(), shown);  // the option rules ran
+
+        int conditionsShown = 0;
+        TEventHook watch(
+            "watch",
+            [&](QObject*, QEvent* event) {
+                conditionsShown += event->type() == QEvent::Show;
+                return false;
+            },
+            nullptr);
+        h->child("tabcondicoes")->installEventFilter(&watch);
+        h->show();
+        QTRY_COMPARE(h->child<QLabel>("Label25")->text(), WaitText(written.moment, "2:30"));
+        QVERIFY(h->window().Agenda().isActive());
+        QCOMPARE(conditionsShown, 0);
+        QVERIFY(!h->window().cn().connected());
+        QCOMPARE(h->dialogs.texts(), QStringList());
+
+        h->window().close();
+        QVERIFY(QFile::exists(settings));
+        QVERIFY(QFile::exists(EntryPath()));
+    }
+
+    // A settings file that cannot be written stops "Confirmar" with the error report: no
+    // start-up entry, the schedule page stays, nothing waits.
+    void unwritableSettingsFile_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("folder is a file") << "blocker";
+        QTest::newRow("folder missing") << "gone";
+    }
+
+    void unwritableSettingsFile()
+    {
+        QFETCH(QString, folder);
+        QString settings;
+        auto h = Window([&](TmainEnvironment& env) {
+            const QString dir = QFileInfo(env.settingsFile).absolutePath() + u'/' + folder;
+            if (folder == "blocker") {
+                QFile blocker(dir);
+                QVERIFY(blocker.open(QIODevice::WriteOnly));
+            }
+            settings = dir + "/Qorvanta.ini";
+            env.settingsFile = settings;
+        });
+        QVERIFY(ReachSchedulePage(*h));
+        h->dialogs.clear();
+        h->click("BitBtn3");
+
+        const std::vector<TShownBox> expected = {
+            {TShownBox::Message, ErrorReportText("Unable to write to " + QDir::toNativeSeparators(settings)),
+             QStringLiteral("Taxas de IVA")}};
+        QCOMPARE(h->dialogs.shown, expected);
+        QCOMPARE(h->window().ActivePage(), int(tabagendar));
+        QVERIFY(!QFile::exists(EntryPath()));
+        QVERIFY(!QFile::exists(settings));
+        QTest::qWait(20);
+        QVERIFY(!h->window().Agenda().isActive());
+        QVERIFY(h->window().isVisible());
+    }
+};
+
+QTEST_MAIN(ScheduleFlowTest)
+#include "ScheduleFlowTest.moc"

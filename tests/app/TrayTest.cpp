@@ -1,0 +1,243 @@
+// The notification-area icon: the window goes off the screen and comes back with its page,
+// its label and its waiting untouched; a change that comes due meanwhile runs and ends the
+// program without the window showing again.
+//
+// Started with "--hidden-run <folder>" the test program is itself the program that ends:
+// it resumes the schedule in folder, hides in the notification area, lets the moment come
+// and must then leave its event loop on its own.
+
+#include "EventHook.h"
+#include "SettingsFile.h"
+#include "ShellShortcut.h"
+#include "TempInstallation.h"
+#include "WindowHarness.h"
+
+#include <QAction>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <cstdio>
+
+namespace {
+
+const QDateTime kMoment(QDate(2026, 10, 3), QTime(23, 30, 0));
+
+// A pending schedule in folder, as "Confirmar" leaves it beside the program.
+void Schedule(const QString& folder, const QString& fields = QStringLiteral("13>23"))
+{
+    TChangeRequest request;
+    request.rows[0] = {true, fields.section(u'>', 0, 0), fields.section(u'>', 1), QStringLiteral("Normal")};
+    request.app = QStringLiteral("Varlo");
+    request.moment = kMoment;
+    WriteSettingsFile(QDir(folder).filePath("Qorvanta.ini"), request, QStringLiteral("FILE NAME=.\\Varlo.UDL"));
+    const QString program = QDir(folder).filePath("taxas-iva");
+    QFile file(program);
+    if (!file.open(QIODevice::WriteOnly))
+        qFatal("cannot make the program file");
+    CreateShellShortcut(kStartupFolder, "Qorvanta", QFile::encodeName(program).toStdString());
+}
+
+QString EntryPath()
+{
+    return QString::fromLocal8Bit(ShellShortcutPath(kStartupFolder, "Qorvanta").c_str());
+}
+
+// The other side of dueWhileHiddenEndsTheProgram. Exit codes: 0 the program ended by
+// itself after the run; 3 it was still running; 4 the window showed again or a box came.
+int HiddenRun(const QString& folder)
+{
+    QDir::setCurrent(folder);
+    QDateTime now = kMoment.addSecs(-3600);
+    TFakeDialogs dialogs;
+    TmainEnvironment env;
+    env.dialogs = &dialogs;
+    env.settingsFile = QDir(folder).filePath("Qorvanta.ini");
+    env.executablePath = QDir(folder).filePath("taxas-iva");
+    env.clock = [&] { return now; };
+    Tmain window(env);
+    bool hidden = false;
+    int shownAgain = 0;
+    TEventHook shows(
+        "shows",
+        [&](QObject*, QEvent* event) {
+            shownAgain += hidden && event->type() == QEvent::Show;
+            return false;
+        },
+        nullptr);
+    window.installEventFilter(&shows);
+    window.show();
+
+    QTimer steps;
+    QObject::connect(&steps, &QTimer::timeout, [&] {
+        if (!hidden && window.Agenda().isActive() && window.isVisible()) {
+            window.findChild<QPushButton*>("Button1")->click();
+            hidden = true;
+        } else if (hidden && !window.isVisible() && window.Agenda().isActive()) {
+            steps.stop();
+            now = kMoment;
+            QMetaObject::invokeMethod(&window.Agenda(), "timeout");
+        }
+    });
+    steps.start(20);
+    QTimer::singleShot(20000, [] { QCoreApplication::exit(3); });
+    const int result = QApplication::exec();
+    for (const TShownBox& box : dialogs.shown)
+        std::fprintf(stderr, "%s: %s\n", qPrintable(box.title), qPrintable(box.text));
+    if (result == 0 && (shownAgain > 0 || !dialogs.shown.empty()))
+        return 4;
+    return result;
+}
+
+}  // namespace
+
+class TrayTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir user_;
+    std::unique_ptr<TTempInstallation> db_;
+    QDateTime now_;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(QDir().mkpath(user_.filePath("config")));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(user_.filePath("config")));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(user_.filePath("data")));
+    }
+
+    void init()
+    {
+        db_ = std::make_unique<TTempInstallation>();
+        db_->enter();
+        now_ = kMoment.addSecs(-600);
+    }
+
+    void cleanup() { db_.reset(); }
+
+    void iconAndMenu()
+    {
+        TWindowHarness h;
+        auto* tray = h.window().findChild<QSystemTrayIcon*>("Tray");
+        QVERIFY(tray);
+        QVERIFY(!tray->isVisible());
+        QCOMPARE(tray->toolTip(), QStringLiteral("Alteração de Taxas de IVA"));
+        QVERIFY(!tray->icon().isNull());
+        auto* menu = h.window().findChild<QMenu*>("Menu");
+        QCOMPARE(tray->contextMenu(), menu);
+        QCOMPARE(menu->actions().size(), 1);
+        QAction* restore = menu->actions().first();
+        QCOMPARE(restore->objectName(), QStringLiteral("Restaurar1"));
+        QCOMPARE(restore->text(), QStringLiteral("Restaurar"));
+        QVERIFY(restore->font().bold());
+        QCOMPARE(menu->defaultAction(), restore);
+    }
+
+    // Hidden by "Minimizar para a Barra de Tarefas" (or minimised by the platform, which
+    // shows the icon too, or the window could not be had back) and restored by the icon:
+    // the window comes back un-minimised on its page, the icon goes, and the wait goes on
+    // as it was. The return is no showing of the wait page: even with the moment come, no
+    // check runs and the label is not rebuilt.
+    void hideAndRestore_data()
+    {
+        QTest::addColumn<QString>("hide");
+        QTest::addColumn<QString>("restore");
+        QTest::newRow("button, double-click") << "Button1" << "double-click";
+        QTest::newRow("button, Restaurar") << "Button1" << "Restaurar";
+        QTest::newRow("platform, double-click") << "platform" << "double-click";
+        QTest::newRow("platform, Restaurar") << "platform" << "Restaurar";
+    }
+
+    void hideAndRestore()
+    {
+        QFETCH(QString, hide);
+        QFETCH(QString, restore);
+        TWindowHarness h([&](TmainEnvironment& env) {
+            Schedule(QFileInfo(env.settingsFile).absolutePath());
+            env.clock = [this] { return now_; };
+        });
+        auto* tray = h.window().findChild<QSystemTrayIcon*>("Tray");
+        auto* label = h.child<QLabel>("Label25");
+        QTRY_VERIFY(h.window().Agenda().isActive());
+        QVERIFY(label->text().startsWith("Alteração agendada para "));
+        TStatementLog log;
+        log.attach(h.window().cn());
+
+        if (hide == "Button1")
+            h.click("Button1");
+        else
+            h.window().showMinimized();
+        QTRY_VERIFY(!h.window().isVisible());
+        QVERIFY(tray->isVisible());
+        QCOMPARE(h.window().ActivePage(), int(tabwait));
+        QVERIFY(h.window().Agenda().isActive());
+
+        label->setText("marca");
+        now_ = kMoment.addSecs(5);
+        if (restore == "double-click")
+            emit tray->activated(QSystemTrayIcon::DoubleClick);
+        else
+            h.window().findChild<QAction*>("Restaurar1")->trigger();
+        QTest::qWait(50);
+        QVERIFY(h.window().isVisible());
+        QVERIFY(!h.window().isMinimized());
+        QVERIFY(!tray->isVisible());
+        QCOMPARE(h.window().ActivePage(), int(tabwait));
+        QCOMPARE(label->text(), QStringLiteral("marca"));
+        QVERIFY(h.window().Agenda().isActive());
+        QCOMPARE(h.window().Agenda().interval(), 60000);
+        QCOMPARE(log.statements, QStringList());
+        QCOMPARE(h.dialogs.texts(), QStringList());
+
+        // The next tick is the one that makes the change.
+        QMetaObject::invokeMethod(&h.window().Agenda(), "timeout");
+        QTRY_VERIFY(!h.window().isVisible());
+        QVERIFY(!log.statements.isEmpty());
+    }
+
+    // Another page minimised by the platform comes back as it was left.
+    void restoreKeepsAnyPage()
+    {
+        TWindowHarness h([&](TmainEnvironment& env) { env.clock = [this] { return now_; }; });
+        QVERIFY(h.openRateEntry());
+        h.fill("Taxa1=1;anterior=13;nova=23");
+        h.window().showMinimized();
+        QTRY_VERIFY(!h.window().isVisible());
+        h.window().findChild<QAction*>("Restaurar1")->trigger();
+        QVERIFY(h.window().isVisible());
+        QCOMPARE(h.window().ActivePage(), int(tabexec));
+        QCOMPARE(h.child<QLineEdit>("nova")->text(), QStringLiteral("23"));
+        QVERIFY(!h.window().findChild<QSystemTrayIcon*>("Tray")->isVisible());
+    }
+
+    // A change that comes due while the window is hidden runs, and the program ends by
+    // itself, although no window of it is visible to close.
+    void dueWhileHiddenEndsTheProgram()
+    {
+        Schedule(db_->folder());
+        QProcess program;
+        program.start(QCoreApplication::applicationFilePath(), {"--hidden-run", db_->folder()});
+        QVERIFY(program.waitForFinished(40000));
+        const QByteArray errors = program.readAllStandardError();
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(program.exitCode() == 0,
+                 qPrintable(QStringLiteral("exit %1: %2").arg(program.exitCode()).arg(QString::fromLocal8Bit(errors))));
+        QCOMPARE(db_->scalar("SELECT COUNT(*) FROM produtos WHERE iva=13").toInt(), 0);
+        QVERIFY(!QFile::exists(QDir(db_->folder()).filePath("Qorvanta.ini")));
+        QVERIFY(!QFile::exists(EntryPath()));
+    }
+};
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], "--hidden-run") == 0)
+        return HiddenRun(QString::fromLocal8Bit(argv[2]));
+    TrayTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "TrayTest.moc"

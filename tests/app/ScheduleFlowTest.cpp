@@ -198,6 +198,8 @@ private slots:
         QCOMPARE(ReadSettingsFile(h->window().Environment().settingsFile, QDateTime()).request.moment,
                  QDateTime(now_.date(), QTime(22, 0, 47)));
 
+        QVERIFY(h->window().Agenda().isActive());
+        QCOMPARE(h->window().Agenda().interval(), 60000);
         now_ = chosen.addMSecs(-1);
         QMetaObject::invokeMethod(&h->window().Agenda(), "timeout");
         QVERIFY(h->window().Agenda().isActive());

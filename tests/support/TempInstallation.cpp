@@ -4,6 +4,8 @@
 
 #include <QAtomicInteger>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -95,23 +97,12 @@ void TTempInstallation::enter()
 
 void TTempInstallation::exec(const QString& sql) const
 {
-    WithConnection(databaseFile(), [&](QSqlDatabase& db) {
-        QSqlQuery query(db);
-        return Run(query, sql);
-    });
+    rows(sql);
 }
 
 QVariant TTempInstallation::scalar(const QString& sql) const
 {
-    QVariant value;
-    WithConnection(databaseFile(), [&](QSqlDatabase& db) {
-        QSqlQuery query(db);
-        QString failure = Run(query, sql);
-        if (failure.isEmpty() && query.next())
-            value = query.value(0);
-        return failure;
-    });
-    return value;
+    return rows(sql).value(0).value(0);
 }
 
 QList<QVariantList> TTempInstallation::rows(const QString& sql) const
@@ -197,4 +188,27 @@ QString ErrorOf(const std::function<void()>& fn)
         return e.text();
     }
     return {};
+}
+
+std::unique_ptr<TTempInstallation> EnteredInstallation(const QString& app, bool sampleData)
+{
+    TInstallationOptions options;
+    options.app = app;
+    options.sampleData = sampleData;
+    auto inst = std::make_unique<TTempInstallation>(options);
+    inst->enter();
+    return inst;
+}
+
+QByteArray FileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool WriteFileBytes(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }

@@ -55,3 +55,12 @@ public:
 
 // The text of the TDbError that fn throws; empty when it throws none.
 QString ErrorOf(const std::function<void()>& fn);
+
+// An installation of app, with or without its sample data, made the current directory.
+std::unique_ptr<TTempInstallation> EnteredInstallation(const QString& app = QStringLiteral("Varlo"),
+                                                       bool sampleData = true);
+
+// A file's bytes (empty when it cannot be read), and writing them whole, creating the
+// folder; false when that fails.
+QByteArray FileBytes(const QString& path);
+bool WriteFileBytes(const QString& path, const QByteArray& bytes);

@@ -44,7 +44,7 @@ void ShapeProducts(const TTempInstallation& inst, const QStringList& present)
     }
 }
 
-void SetRates(const TTempInstallation& inst, std::initializer_list<int> factors)
+void SetRates(const TTempInstallation& inst, const QList<int>& factors)
 {
     inst.exec("DELETE FROM iva");
     for (int f : factors)

@@ -22,7 +22,7 @@ QStringList OptionalProductColumns();
 void ShapeProducts(const TTempInstallation& inst, const QStringList& present);
 
 // Replaces the rate table by rates (factor = codigo, description "<factor>%").
-void SetRates(const TTempInstallation& inst, std::initializer_list<int> factors);
+void SetRates(const TTempInstallation& inst, const QList<int>& factors);
 
 // One statement per non-empty line, surrounding blanks of each line dropped.
 QStringList Lines(const char* text);

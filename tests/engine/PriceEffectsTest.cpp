@@ -25,29 +25,41 @@ qlonglong AddProduct(const TTempInstallation& inst, const QStringList& assignmen
     return inst.scalar("SELECT max(rowid) FROM produtos").toLongLong();
 }
 
-QVariant Field(const TTempInstallation& inst, qlonglong product, const QString& column)
+const QVariant kNull;
+const QVariant kStamped(true);  // any value but NULL
+
+// A product's columns against what is expected: doubles to a millionth, kNull and
+// kStamped as named, anything else compared as text.
+void Expect(const TTempInstallation& inst, qlonglong product, const QList<QPair<QString, QVariant>>& expected)
 {
-    return inst.scalar(QStringLiteral("SELECT %1 FROM produtos WHERE rowid=%2").arg(column).arg(product));
+    QStringList columns;
+    for (const auto& e : expected) columns << e.first;
+    const QVariantList row =
+        inst.rows(QStringLiteral("SELECT %1 FROM produtos WHERE rowid=%2").arg(columns.join(", ")).arg(product)).value(0);
+    for (int i = 0; i < expected.size(); ++i) {
+        const QVariant got = row.value(i), want = expected[i].second;
+        bool same = got.toString() == want.toString();
+        if (!want.isValid())
+            same = got.isNull();
+        else if (want.typeId() == QMetaType::Bool)
+            same = !got.isNull();
+        else if (want.typeId() == QMetaType::Double)
+            same = !got.isNull() && std::fabs(got.toDouble() - want.toDouble()) < 1e-6;
+        QVERIFY2(same, qPrintable(QStringLiteral("product %1: %2 is %3, expected %4")
+                                      .arg(product).arg(columns[i], got.isNull() ? "NULL" : got.toString(),
+                                                        want.isValid() ? want.toString() : "NULL")));
+    }
 }
 
 double Cents(double v) { return std::round(v * 100.0) / 100.0; }
 
-#define COMPARE_PRICE(actual, expected)                                                          \
-    do {                                                                                         \
-        const double a_ = (actual), e_ = (expected);                                             \
-        if (std::fabs(a_ - e_) > 1e-6)                                                           \
-            QFAIL(qPrintable(QStringLiteral("%1 is %2, expected %3").arg(#actual).arg(a_, 0, 'f', 6).arg(e_, 0, 'f', 6))); \
-    } while (0)
-
-std::unique_ptr<TTempInstallation> EmptyInstallation(const QString& app, const QStringList& columns)
+std::unique_ptr<TTempInstallation> EmptyInstallation(const QString& app, const QStringList& columns,
+                                                     const QList<int>& rates)
 {
-    TInstallationOptions options;
-    options.app = app;
-    options.sampleData = false;
-    auto inst = std::make_unique<TTempInstallation>(options);
-    inst->enter();
+    auto inst = EnteredInstallation(app, false);
     ShapeProducts(*inst, columns);
     inst->exec("DELETE FROM produtos");
+    SetRates(*inst, rates);
     return inst;
 }
 
@@ -60,8 +72,7 @@ private slots:
     // Sale and purchase prices follow their own rate columns; other rates stay as stored.
     void commonApplication()
     {
-        auto inst = EmptyInstallation("Varlo", {"precovenda2"});
-        SetRates(*inst, {6, 13, 23});
+        auto inst = EmptyInstallation("Varlo", {"precovenda2"}, {6, 13, 23});
         const auto both = AddProduct(*inst, {"iva=13", "ivacompra=13", "precovenda=10", "precovenda2=20", "precocompra=5"});
         const auto other = AddProduct(*inst, {"iva=23", "ivacompra=23", "precovenda=10", "precovenda2=20", "precocompra=5"});
         const auto saleOnly = AddProduct(*inst, {"iva=13", "ivacompra=6", "precovenda=7.77", "precovenda2=1", "precocompra=3.33"});
@@ -71,53 +82,36 @@ private slots:
         RunChange(*db, Request("Varlo", {On("13", "23", "normal")}, "vcr"), TRunKind::Immediate);
 
         const double k = 1.23 / 1.13;
-        COMPARE_PRICE(Field(*inst, both, "precovenda").toDouble(), Cents(10 / 1.13 * 1.23));
-        COMPARE_PRICE(Field(*inst, both, "precovenda2").toDouble(), Cents(20 / 1.13 * 1.23));
-        COMPARE_PRICE(Field(*inst, both, "precocompra").toDouble(), Cents(5 / 1.13 * 1.23));
-        COMPARE_PRICE(Field(*inst, other, "precovenda").toDouble(), 10.0);
-        COMPARE_PRICE(Field(*inst, other, "precocompra").toDouble(), 5.0);
-        COMPARE_PRICE(Field(*inst, saleOnly, "precovenda").toDouble(), Cents(7.77 * k));
-        COMPARE_PRICE(Field(*inst, saleOnly, "precocompra").toDouble(), 3.33);
-        COMPARE_PRICE(Field(*inst, purchaseOnly, "precovenda").toDouble(), 4.44);
-        COMPARE_PRICE(Field(*inst, purchaseOnly, "precocompra").toDouble(), Cents(9.99 * k));
-
-        QCOMPARE(Field(*inst, both, "iva").toInt(), 23);
-        QCOMPARE(Field(*inst, both, "ivacompra").toInt(), 23);
-        QCOMPARE(Field(*inst, saleOnly, "ivacompra").toInt(), 6);
-        QCOMPARE(Field(*inst, purchaseOnly, "iva").toInt(), 6);
-        QCOMPARE(Field(*inst, purchaseOnly, "ivacompra").toInt(), 23);
-
-        QCOMPARE(inst->scalar("SELECT count(*) FROM iva WHERE factor=13").toInt(), 0);
-        QCOMPARE(inst->scalar("SELECT descricao FROM iva WHERE factor=23").toString(), QString("normal"));
+        Expect(*inst, both, {{"precovenda", Cents(10 / 1.13 * 1.23)}, {"precovenda2", Cents(20 / 1.13 * 1.23)},
+                             {"precocompra", Cents(5 / 1.13 * 1.23)}, {"iva", 23}, {"ivacompra", 23}});
+        Expect(*inst, other, {{"precovenda", 10.0}, {"precocompra", 5.0}});
+        Expect(*inst, saleOnly, {{"precovenda", Cents(7.77 * k)}, {"precocompra", 3.33}, {"ivacompra", 6}});
+        Expect(*inst, purchaseOnly, {{"precovenda", 4.44}, {"precocompra", Cents(9.99 * k)}, {"iva", 6}, {"ivacompra", 23}});
+        QCOMPARE(inst->rows("SELECT factor, descricao FROM iva ORDER BY factor"),
+                 (QList<QVariantList>{{6, "6%"}, {23, "normal"}}));
     }
 
     // Rows run one after another: products moved by row 1 are recalculated again by row 2.
     // One-digit rates divide by 1.0x, never by 1.x; nothing is rounded unless asked.
     void chainedRowsAndOneDigitRates()
     {
-        auto inst = EmptyInstallation("Tosvel", {});
-        SetRates(*inst, {6, 13});
+        auto inst = EmptyInstallation("Tosvel", {}, {6, 13});
         const auto at6 = AddProduct(*inst, {"iva=6", "ivacompra=6", "precovenda=10", "precocompra=10"});
         const auto at13 = AddProduct(*inst, {"iva=13", "ivacompra=13", "precovenda=10", "precocompra=10"});
 
         auto db = inst->connect();
         RunChange(*db, Request("Tosvel", {On("6", "13", "13%"), On("13", "23", "23%")}, "v"), TRunKind::Immediate);
 
-        COMPARE_PRICE(Field(*inst, at6, "precovenda").toDouble(), 10 / 1.06 * 1.13 / 1.13 * 1.23);
-        COMPARE_PRICE(Field(*inst, at13, "precovenda").toDouble(), 10 / 1.13 * 1.23);
-        COMPARE_PRICE(Field(*inst, at6, "precocompra").toDouble(), 10.0);
-        QCOMPARE(Field(*inst, at6, "iva").toInt(), 23);
-        QCOMPARE(Field(*inst, at13, "ivacompra").toInt(), 23);
-        QCOMPARE(inst->scalar("SELECT group_concat(factor) FROM (SELECT factor FROM iva ORDER BY factor)").toString(),
-                 QString("23"));
+        Expect(*inst, at6, {{"precovenda", 10 / 1.06 * 1.13 / 1.13 * 1.23}, {"precocompra", 10.0}, {"iva", 23}});
+        Expect(*inst, at13, {{"precovenda", 10 / 1.13 * 1.23}, {"ivacompra", 23}});
+        QCOMPARE(inst->scalar("SELECT group_concat(factor) FROM iva").toString(), QString("23"));
     }
 
     // Meltra: the sale prices follow ivavenda, pvp4 follows iva, only the precovenda1 divide
     // dates the product, factor2 travels to the new rate, iva itself is never moved.
     void meltra()
     {
-        auto inst = EmptyInstallation("Meltra", {"precovenda2", "pvp4", "pvpmeia4"});
-        SetRates(*inst, {6, 13});
+        auto inst = EmptyInstallation("Meltra", {"precovenda2", "pvp4", "pvpmeia4"}, {6, 13});
         inst->exec("UPDATE iva SET factor2 = 7 WHERE factor=13");
         const QStringList prices{"precovenda1=10", "precovenda2=20", "pvp4=30", "pvpmeia4=15", "precocompra=5", "validade=NULL"};
         const auto bySale = AddProduct(*inst, QStringList{"ivavenda=13", "iva=6", "ivacompra=6"} + prices);
@@ -127,23 +121,12 @@ private slots:
         RunChange(*db, Request("Meltra", {On("13", "23", "23%")}, "vc"), TRunKind::Immediate);
 
         const double k = 1.23 / 1.13;
-        COMPARE_PRICE(Field(*inst, bySale, "precovenda1").toDouble(), 10 * k);
-        COMPARE_PRICE(Field(*inst, bySale, "precovenda2").toDouble(), 20 * k);
-        COMPARE_PRICE(Field(*inst, bySale, "pvp4").toDouble(), 30.0);
-        COMPARE_PRICE(Field(*inst, bySale, "precocompra").toDouble(), 5.0);
-        QVERIFY(!Field(*inst, bySale, "validade").isNull());
-        COMPARE_PRICE(Field(*inst, byIva, "precovenda1").toDouble(), 10.0);
-        COMPARE_PRICE(Field(*inst, byIva, "pvp4").toDouble(), 30 * k);
-        COMPARE_PRICE(Field(*inst, byIva, "pvpmeia4").toDouble(), 15 * k);
-        COMPARE_PRICE(Field(*inst, byIva, "precocompra").toDouble(), 5 * k);
-        QVERIFY(Field(*inst, byIva, "validade").isNull());
-
-        QCOMPARE(Field(*inst, bySale, "ivavenda").toInt(), 23);
-        QCOMPARE(Field(*inst, bySale, "iva").toInt(), 6);
-        QCOMPARE(Field(*inst, byIva, "iva").toInt(), 13);
-        QCOMPARE(Field(*inst, byIva, "ivacompra").toInt(), 23);
-        QCOMPARE(inst->scalar("SELECT factor2 FROM iva WHERE factor=23").toInt(), 7);
-        QCOMPARE(inst->scalar("SELECT count(*) FROM iva WHERE factor=13").toInt(), 0);
+        Expect(*inst, bySale, {{"precovenda1", 10 * k}, {"precovenda2", 20 * k}, {"pvp4", 30.0}, {"precocompra", 5.0},
+                               {"validade", kStamped}, {"ivavenda", 23}, {"iva", 6}});
+        Expect(*inst, byIva, {{"precovenda1", 10.0}, {"pvp4", 30 * k}, {"pvpmeia4", 15 * k}, {"precocompra", 5 * k},
+                              {"validade", kNull}, {"iva", 13}, {"ivacompra", 23}});
+        QCOMPARE(inst->rows("SELECT factor, factor2 FROM iva ORDER BY factor"),
+                 (QList<QVariantList>{{6, 0}, {23, 7}}));
     }
 
     // Quibon: the further rate columns, ids, the deleted code and the terminals' defaults,
@@ -152,7 +135,7 @@ private slots:
     {
         QTest::addColumn<int>("kind");
         QTest::addColumn<QVariant>("movedId");
-        QTest::newRow("change run") << int(TRunKind::Immediate) << QVariant();
+        QTest::newRow("change run") << int(TRunKind::Immediate) << kNull;
         QTest::newRow("scheduled, first row") << int(TRunKind::Scheduled) << QVariant(0);
     }
 
@@ -161,8 +144,7 @@ private slots:
         QFETCH(int, kind);
         QFETCH(QVariant, movedId);
 
-        auto inst = EmptyInstallation("Quibon", OptionalProductColumns());
-        SetRates(*inst, {6, 13});
+        auto inst = EmptyInstallation("Quibon", OptionalProductColumns(), {6, 13});
         inst->exec("DELETE FROM iva_apagar");
         inst->exec("DELETE FROM configpostos");
         for (const char* kv : {"'IVA POR DEFEITO', '6'", "'IVA NO CONSUMO MINIMO', '06'", "'IVA AO BALCAO', '13'",
@@ -177,23 +159,11 @@ private slots:
         RunChange(*db, Request("Quibon", {On("06", "23", "23%")}, "vr"), TRunKind(kind));
 
         const double k = 1.23 / 1.06;
-        COMPARE_PRICE(Field(*inst, atOld, "precovenda").toDouble(), Cents(10 * k));
-        COMPARE_PRICE(Field(*inst, atOld, "precomeia").toDouble(), Cents(5 * k));
-        COMPARE_PRICE(Field(*inst, atOld, "pvpmeia2").toDouble(), Cents(10 * k));
-        COMPARE_PRICE(Field(*inst, atOld, "precocompra").toDouble(), 4.0);
-        COMPARE_PRICE(Field(*inst, atOther, "pvp2").toDouble(), 20.0);
-
-        QCOMPARE(Field(*inst, atOld, "iva").toInt(), 23);
-        if (movedId.isValid())
-            QCOMPARE(Field(*inst, atOld, "id").toInt(), movedId.toInt());
-        else
-            QVERIFY(Field(*inst, atOld, "id").isNull());
-        QCOMPARE(Field(*inst, atOld, "iva2").toInt(), 23);        // filled after the move
-        QCOMPARE(Field(*inst, atOld, "ivarevenda").toInt(), 23);
-        QCOMPARE(Field(*inst, atOther, "iva2").toInt(), 13);      // filled with its own rate
-        QCOMPARE(Field(*inst, atOther, "id").toInt(), 7);
-        QCOMPARE(Field(*inst, secondAtOld, "iva2").toInt(), 23);
-        QCOMPARE(Field(*inst, secondAtOld, "iva").toInt(), 13);
+        // iva2 is filled after the move, so an empty one takes the product's new sale rate.
+        Expect(*inst, atOld, {{"precovenda", Cents(10 * k)}, {"precomeia", Cents(5 * k)}, {"pvpmeia2", Cents(10 * k)},
+                              {"precocompra", 4.0}, {"iva", 23}, {"id", movedId}, {"iva2", 23}, {"ivarevenda", 23}});
+        Expect(*inst, atOther, {{"pvp2", 20.0}, {"iva2", 13}, {"id", 7}});
+        Expect(*inst, secondAtOld, {{"iva2", 23}, {"iva", 13}});
 
         QCOMPARE(inst->rows("SELECT chave, valor FROM configpostos ORDER BY chave"),
                  (QList<QVariantList>{{"IVA AO BALCAO", "13"},
@@ -201,25 +171,22 @@ private slots:
                                       {"IVA POR DEFEITO", "6"},
                                       {"OUTRA CHAVE", "06"}}));
         QCOMPARE(inst->scalar("SELECT group_concat(codigo) FROM iva_apagar").toString(), QString("6"));
-        QCOMPARE(inst->scalar("SELECT count(*) FROM iva WHERE factor=6").toInt(), 0);
-        QCOMPARE(inst->scalar("SELECT codigo FROM iva WHERE factor=23").toInt(), 23);
+        QCOMPARE(inst->rows("SELECT codigo, factor FROM iva ORDER BY factor"), (QList<QVariantList>{{13, 13}, {23, 23}}));
     }
 
     // The old rate kept: its row stays, nothing is recorded as deleted, products move anyway.
     void keepCurrentRate()
     {
-        auto inst = EmptyInstallation("Quibon", {});
-        SetRates(*inst, {6, 13});
+        auto inst = EmptyInstallation("Quibon", {}, {6, 13});
         inst->exec("DELETE FROM iva_apagar");
         const auto p = AddProduct(*inst, {"iva=13", "ivacompra=13", "precovenda=10", "precomeia=5", "precocompra=4"});
         auto db = inst->connect();
         RunChange(*db, Request("Quibon", {On("13", "23", "nova")}, "k"), TRunKind::Immediate);
 
-        QCOMPARE(inst->scalar("SELECT descricao FROM iva WHERE factor=13").toString(), QString("13%"));
-        QCOMPARE(inst->scalar("SELECT descricao FROM iva WHERE factor=23").toString(), QString("nova"));
+        QCOMPARE(inst->rows("SELECT factor, descricao FROM iva ORDER BY factor"),
+                 (QList<QVariantList>{{6, "6%"}, {13, "13%"}, {23, "nova"}}));
         QCOMPARE(inst->scalar("SELECT count(*) FROM iva_apagar").toInt(), 0);
-        QCOMPARE(Field(*inst, p, "iva").toInt(), 23);
-        COMPARE_PRICE(Field(*inst, p, "precovenda").toDouble(), 10.0);
+        Expect(*inst, p, {{"iva", 23}, {"precovenda", 10.0}});
     }
 };
 

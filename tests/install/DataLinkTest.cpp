@@ -14,19 +14,16 @@
 
 namespace {
 
+// text as a file in the encoding named: "ansi" (Latin-1) or a Unicode encoding, "-bom"
+// with its byte-order mark.
 QByteArray Encoded(const QString& text, const QString& encoding)
 {
-    if (encoding == "utf16le-bom")
-        return QStringEncoder(QStringConverter::Utf16LE, QStringEncoder::Flag::WriteBom).encode(text);
-    if (encoding == "utf16le")
-        return QStringEncoder(QStringConverter::Utf16LE).encode(text);
-    if (encoding == "utf16be-bom")
-        return QStringEncoder(QStringConverter::Utf16BE, QStringEncoder::Flag::WriteBom).encode(text);
-    if (encoding == "utf8-bom")
-        return QStringEncoder(QStringConverter::Utf8, QStringEncoder::Flag::WriteBom).encode(text);
-    if (encoding == "utf8")
-        return text.toUtf8();
-    return text.toLatin1();
+    if (encoding == "ansi")
+        return text.toLatin1();
+    const bool bom = encoding.endsWith("-bom");
+    return QStringEncoder(qPrintable(bom ? encoding.chopped(4) : encoding),
+                          bom ? QStringEncoder::Flag::WriteBom : QStringEncoder::Flag::Default)
+        .encode(text);
 }
 
 const QStringList kSqlServerDrivers = {"SQLite3", "ODBC Driver 17 for SQL Server", "FreeTDS"};
@@ -85,7 +82,7 @@ private slots:
     {
         QTest::addColumn<QString>("encoding");
         QTest::addColumn<QString>("eol");
-        const QStringList encodings = {"utf16le-bom", "utf16le", "utf16be-bom", "utf8-bom", "utf8", "ansi"};
+        const QStringList encodings = {"UTF-16LE-bom", "UTF-16LE", "UTF-16BE-bom", "UTF-8-bom", "UTF-8", "ansi"};
         for (const QString& e : encodings) {
             QTest::newRow(qPrintable(e + " crlf")) << e << "\r\n";
             QTest::newRow(qPrintable(e + " lf")) << e << "\n";
@@ -102,7 +99,7 @@ private slots:
 
     void dataLinkFileWithoutConnection()
     {
-        const QByteArray bytes = Encoded("[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n\r\n", "utf16le-bom");
+        const QByteArray bytes = Encoded("[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n\r\n", "UTF-16LE-bom");
         QVERIFY(ErrorOf([&] { DataLinkConnectionLine(bytes, "vazio.udl"); }).contains("vazio.udl"));
     }
 
@@ -122,75 +119,68 @@ private slots:
         QVERIFY2(link.connectionString.contains("Database={/pasta com espaço/a;b/\"x\".db}"), qPrintable(link.connectionString));
     }
 
-    // The ODBC string each provider maps to, with the best SQL Server driver installed.
+    // The ODBC string each provider maps to, with the best SQL Server driver installed, and
+    // as QODBC takes it (it adds DSN= or FILEDSN= itself unless the string names a driver
+    // or a server).
     void mapsProviders_data()
     {
         QTest::addColumn<QString>("oleDb");
         QTest::addColumn<QStringList>("drivers");
         QTest::addColumn<QString>("odbc");
+        QTest::addColumn<QString>("qt");  // empty: the same as odbc
         const QStringList d17 = kSqlServerDrivers;
         const QStringList d18 = {"FreeTDS", "ODBC Driver 17 for SQL Server", "ODBC Driver 18 for SQL Server"};
         QTest::newRow("SQLOLEDB, login")
             << "Provider=SQLOLEDB.1;Password=segredo;Persist Security Info=True;User ID=sa;Initial Catalog=VARLO;Data Source=SERVIDOR\\SQLEXPRESS"
-            << d17 << "DRIVER={ODBC Driver 17 for SQL Server};SERVER=SERVIDOR\\SQLEXPRESS;DATABASE=VARLO;UID=sa;PWD=segredo";
+            << d17 << "DRIVER={ODBC Driver 17 for SQL Server};SERVER=SERVIDOR\\SQLEXPRESS;DATABASE=VARLO;UID=sa;PWD=segredo" << QString();
         QTest::newRow("this machine, integrated security")
             << "Provider=SQLNCLI11;Integrated Security=SSPI;Initial Catalog=Quibon;Data Source=.\\SQLEXPRESS"
-            << d17 << "DRIVER={ODBC Driver 17 for SQL Server};SERVER=localhost\\SQLEXPRESS;DATABASE=Quibon;Trusted_Connection=yes";
+            << d17 << "DRIVER={ODBC Driver 17 for SQL Server};SERVER=localhost\\SQLEXPRESS;DATABASE=Quibon;Trusted_Connection=yes" << QString();
         QTest::newRow("(local)")
             << "Provider=MSOLEDBSQL;Data Source=(LOCAL);Initial Catalog=x" << d17
-            << "DRIVER={ODBC Driver 17 for SQL Server};SERVER=localhost;DATABASE=x";
+            << "DRIVER={ODBC Driver 17 for SQL Server};SERVER=localhost;DATABASE=x" << QString();
         QTest::newRow("a name that starts with a dot is kept")
             << "Provider=SQLOLEDB;Data Source=.servidor;Initial Catalog=x" << d17
-            << "DRIVER={ODBC Driver 17 for SQL Server};SERVER=.servidor;DATABASE=x";
+            << "DRIVER={ODBC Driver 17 for SQL Server};SERVER=.servidor;DATABASE=x" << QString();
         QTest::newRow("driver 18 told not to encrypt")
             << "Provider=SQLOLEDB.1;Data Source=srv;Initial Catalog=x" << d18
-            << "DRIVER={ODBC Driver 18 for SQL Server};SERVER=srv;DATABASE=x;Encrypt=no";
+            << "DRIVER={ODBC Driver 18 for SQL Server};SERVER=srv;DATABASE=x;Encrypt=no" << QString();
         QTest::newRow("driver 18, encryption asked")
             << "Provider=MSOLEDBSQL19;Data Source=srv;Initial Catalog=x;Use Encryption for Data=True;Trust Server Certificate=True"
-            << d18 << "DRIVER={ODBC Driver 18 for SQL Server};SERVER=srv;DATABASE=x;Encrypt=yes;TrustServerCertificate=yes";
+            << d18 << "DRIVER={ODBC Driver 18 for SQL Server};SERVER=srv;DATABASE=x;Encrypt=yes;TrustServerCertificate=yes" << QString();
         QTest::newRow("driver 17, encryption asked")
             << "Provider=SQLOLEDB;Data Source=srv;Encrypt=yes" << d17
-            << "DRIVER={ODBC Driver 17 for SQL Server};SERVER=srv;Encrypt=yes";
+            << "DRIVER={ODBC Driver 17 for SQL Server};SERVER=srv;Encrypt=yes" << QString();
         QTest::newRow("FreeTDS, port")
             << "Provider=SQLOLEDB;Data Source=tcp:10.0.0.5,1444;Initial Catalog=x;User ID=u;Password=p" << QStringList{"FreeTDS"}
-            << "DRIVER={FreeTDS};SERVER=10.0.0.5;PORT=1444;DATABASE=x;UID=u;PWD=p";
+            << "DRIVER={FreeTDS};SERVER=10.0.0.5;PORT=1444;DATABASE=x;UID=u;PWD=p" << QString();
         QTest::newRow("password needing braces")
             << "Provider=SQLOLEDB;Data Source=srv;User ID=sa;Password='a;b}c'" << d17
-            << "DRIVER={ODBC Driver 17 for SQL Server};SERVER=srv;UID=sa;PWD={a;b}}c}";
+            << "DRIVER={ODBC Driver 17 for SQL Server};SERVER=srv;UID=sa;PWD={a;b}}c}" << QString();
         QTest::newRow("MSDASQL, DSN")
             << "Provider=MSDASQL.1;Data Source=Loja;User ID=u;Password=p" << QStringList{}
-            << "DSN=Loja;UID=u;PWD=p";
+            << "DSN=Loja;UID=u;PWD=p" << "Loja;UID=u;PWD=p";
         QTest::newRow("MSDASQL, extended properties")
             << "Provider=MSDASQL.1;Persist Security Info=False;Extended Properties=\"DRIVER=SQLite3;Database=/a/b.db\"" << QStringList{}
-            << "DRIVER=SQLite3;Database=/a/b.db";
+            << "DRIVER=SQLite3;Database=/a/b.db" << QString();
         QTest::newRow("MSDASQL, DSN inside extended properties goes first")
             << "Provider=MSDASQL;Extended Properties='UID=u;DSN=Loja;PWD={x;y}'" << QStringList{}
-            << "DSN=Loja;UID=u;PWD={x;y}";
+            << "DSN=Loja;UID=u;PWD={x;y}" << "Loja;UID=u;PWD={x;y}";
+        QTest::newRow("MSDASQL, file DSN")
+            << "Provider=MSDASQL;Extended Properties=\"FILEDSN=/etc/loja.dsn\"" << QStringList{}
+            << "FILEDSN=/etc/loja.dsn" << "/etc/loja.dsn";
         QTest::newRow("no provider means ODBC")
-            << "Data Source=Loja" << QStringList{} << "DSN=Loja";
+            << "Data Source=Loja" << QStringList{} << "DSN=Loja" << "Loja";
     }
     void mapsProviders()
     {
         QFETCH(QString, oleDb);
         QFETCH(QStringList, drivers);
         QFETCH(QString, odbc);
-        QCOMPARE(OdbcLinkForProviderString(oleDb, drivers).connectionString, odbc);
-    }
-
-    // QODBC adds DSN= or FILEDSN= itself unless the string names a driver or a server.
-    void shapesStringForQodbc_data()
-    {
-        QTest::addColumn<QString>("oleDb");
-        QTest::addColumn<QString>("qt");
-        QTest::newRow("driver") << "Provider=MSDASQL;Extended Properties=\"DRIVER=SQLite3;Database=/a.db\"" << "DRIVER=SQLite3;Database=/a.db";
-        QTest::newRow("dsn") << "Provider=MSDASQL;Data Source=Loja;User ID=u" << "Loja;UID=u";
-        QTest::newRow("file dsn") << "Provider=MSDASQL;Extended Properties=\"FILEDSN=/etc/loja.dsn\"" << "/etc/loja.dsn";
-    }
-    void shapesStringForQodbc()
-    {
-        QFETCH(QString, oleDb);
         QFETCH(QString, qt);
-        QCOMPARE(OdbcLinkForProviderString(oleDb, {}).qtDatabaseName, qt);
+        const TOdbcLink link = OdbcLinkForProviderString(oleDb, drivers);
+        QCOMPARE(link.connectionString, odbc);
+        QCOMPARE(link.qtDatabaseName, qt.isEmpty() ? odbc : qt);
     }
 
     void prefersDrivers_data()
@@ -218,7 +208,6 @@ private slots:
         QTest::addColumn<QStringList>("drivers");
         QTest::addColumn<QString>("mentioned");
         QTest::newRow("unknown provider") << "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=c:\\loja.mdb;Jet OLEDB:Database Password=Segredo9" << kSqlServerDrivers << "Microsoft.Jet.OLEDB.4.0";
-        QTest::newRow("Oracle provider") << "Provider=OraOLEDB.Oracle;Password=Segredo9;User ID=x" << kSqlServerDrivers << "OraOLEDB.Oracle";
         QTest::newRow("no SQL Server driver") << "Provider=SQLOLEDB.1;Password=Segredo9;User ID=sa;Data Source=srv" << QStringList{"SQLite3"} << "ODBC Driver 18 for SQL Server";
         QTest::newRow("ODBC without source") << "Provider=MSDASQL.1;Password=Segredo9" << QStringList{} << "Data Source";
     }

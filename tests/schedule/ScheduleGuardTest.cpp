@@ -5,6 +5,7 @@
 // process: it claims, goes as far as the stage, says how it went and waits to be killed.
 
 #include "ScheduleGuard.h"
+#include "TempInstallation.h"
 #include <QtTest>
 #include <cstdio>
 #include <thread>
@@ -21,12 +22,6 @@ int Hold(const QString& settings, const QString& folder, const QString& stage) {
     std::printf("%d\n", static_cast<int>(claim));
     std::fflush(stdout);
     for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
-}
-
-void Put(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
 }
 
 // One successful run, as the window makes it.
@@ -52,19 +47,15 @@ class ScheduleGuardTest : public QObject {
         return std::make_unique<TScheduleGuard>(settings_, fallback_);
     }
 
-    // Another process of the program, holding the lock until it is killed.
-    std::unique_ptr<QProcess> other(const QString& stage, TClaim expected) {
+    // Another process of the program, holding the claim until it is killed.
+    std::unique_ptr<QProcess> other(const QString& stage) {
         auto p = std::make_unique<QProcess>();
         p->start(QCoreApplication::applicationFilePath(), {"--hold", settings_, fallback_, stage});
         [&] {
             QVERIFY(p->waitForReadyRead(10000));
-            QCOMPARE(p->readLine().trimmed().toInt(), static_cast<int>(expected));
+            QCOMPARE(p->readLine().trimmed().toInt(), static_cast<int>(TClaim::Acquired));
         }();
         return p;
-    }
-    static void kill(QProcess& p) {
-        p.kill();
-        p.waitForFinished(10000);
     }
 
 private slots:
@@ -72,7 +63,7 @@ private slots:
         dir_ = std::make_unique<QTemporaryDir>();
         settings_ = dir_->filePath("Qorvanta.ini");
         fallback_ = dir_->filePath("per-user");
-        Put(settings_, "[OPCOES]\r\nANTERIOR=23\r\n");
+        QVERIFY(WriteFileBytes(settings_, "[OPCOES]\r\nANTERIOR=23\r\n"));
     }
     void secondClaimInProcessIsBusy() {
         auto first = guard(), second = guard();
@@ -82,29 +73,28 @@ private slots:
         QCOMPARE(second->Claim(), TClaim::Acquired);
     }
 
-    void otherLiveProcessIsBusy() {
-        auto p = other("claimed", TClaim::Acquired);
+    // Another process with the claim is busy while it lives. Dead before its commit, it
+    // leaves the schedule pending and its stale lock is taken over; dead while committing,
+    // it leaves the schedule in doubt, never run again on its own.
+    void otherProcess_data() {
+        QTest::addColumn<QString>("stage");
+        QTest::addColumn<TStart>("atStart");
+        QTest::addColumn<TClaim>("atDueCheck");
+        QTest::addRow("claimed") << "claimed" << TStart::Pending << TClaim::Acquired;
+        QTest::addRow("committing") << "committing" << TStart::InDoubt << TClaim::InDoubt;
+    }
+    void otherProcess() {
+        QFETCH(QString, stage);
+        QFETCH(TStart, atStart);
+        QFETCH(TClaim, atDueCheck);
+        auto p = other(stage);
         QCOMPARE(guard()->Claim(), TClaim::Busy);
-        QCOMPARE(guard()->Inspect(), TStart::Pending);
-        kill(*p);
-    }
-
-    // A lock left by a process that died mid-run is taken over: nothing was committed.
-    void staleLockOfDeadProcess() {
-        auto p = other("claimed", TClaim::Acquired);
-        kill(*p);
-        QVERIFY(QFileInfo::exists(settings_ + ".lock"));
-        QCOMPARE(guard()->Inspect(), TStart::Pending);
-        QCOMPARE(guard()->Claim(), TClaim::Acquired);
-    }
-
-    // Died between "may be committed" and "done": never run again on its own.
-    void deathWhileCommittingIsInDoubt() {
-        auto p = other("committing", TClaim::Acquired);
         QCOMPARE(guard()->Inspect(), TStart::Pending);  // still running: that process settles it
-        kill(*p);
-        QCOMPARE(guard()->Inspect(), TStart::InDoubt);
-        QCOMPARE(guard()->Claim(), TClaim::InDoubt);
+        p->kill();
+        p->waitForFinished(10000);
+        QVERIFY(QFileInfo::exists(settings_ + ".lock"));
+        QCOMPARE(guard()->Inspect(), atStart);
+        QCOMPARE(guard()->Claim(), atDueCheck);
     }
 
     void outcomes_data() {
@@ -135,9 +125,9 @@ private slots:
                 if (step == "release") g->Release();
                 if (step == "run") Run(*g, settings_, false);
                 if (step == "delete") QFile::remove(settings_);
-                if (step == "rewrite") Put(settings_, "[OPCOES]\r\nANTERIOR=6\r\n");
+                if (step == "rewrite") QVERIFY(WriteFileBytes(settings_, "[OPCOES]\r\nANTERIOR=6\r\n"));
                 if (step == "confirm") {
-                    Put(settings_, "[OPCOES]\r\nANTERIOR=23\r\n");
+                    QVERIFY(WriteFileBytes(settings_, "[OPCOES]\r\nANTERIOR=23\r\n"));
                     g->NewSchedule();
                 }
             }
@@ -168,7 +158,7 @@ private slots:
     void replacedWhileWaiting() {
         auto waiting = guard();
         QCOMPARE(waiting->Inspect(), TStart::Pending);
-        Put(settings_, "[OPCOES]\r\nANTERIOR=13\r\n");
+        QVERIFY(WriteFileBytes(settings_, "[OPCOES]\r\nANTERIOR=13\r\n"));
         QCOMPARE(waiting->Claim(), TClaim::AlreadyDone);
         QCOMPARE(guard()->Claim(), TClaim::Acquired);
     }
@@ -184,7 +174,7 @@ private slots:
 
     void recordThatCannotBeWrittenStopsTheCommit() {
         QVERIFY(QDir().mkpath(settings_ + ".state"));
-        Put(dir_->filePath("file"), "x");
+        QVERIFY(WriteFileBytes(dir_->filePath("file"), "x"));
         fallback_ = dir_->filePath("file/per-user");  // beneath a file: cannot be made
         auto g = guard();
         QCOMPARE(g->Claim(), TClaim::Acquired);

@@ -2,6 +2,7 @@
 // whole-number booleans), and its moment reading back as the same second in every locale.
 
 #include "SettingsFile.h"
+#include "TempInstallation.h"
 #include <QtTest>
 #include <functional>
 
@@ -14,15 +15,13 @@ namespace {
 
 const QDateTime kNow(QDate(2030, 1, 1), QTime(12, 0, 0));
 
-void Put(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
-QByteArray Get(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+// Every stored field of a request, for comparing two of them.
+QStringList Fields(const TChangeRequest& r) {
+    QStringList out;
+    for (const auto& row : r.rows) out << QString::number(row.enabled) << row.existing << row.replacement << row.description;
+    const TChangeOptions& o = r.options;
+    for (bool on : {o.keepCurrentRate, o.purchasePrices, o.salePrices, o.roundPrices}) out << QString::number(on);
+    return out << o.places << r.moment.toString(Qt::ISODateWithMs) << r.app;
 }
 
 TChangeRequest Sample() {
@@ -65,19 +64,7 @@ private slots:
         QFETCH(TChangeRequest, request);
         WriteSettingsFile(path_, request, "FILE NAME=.\\" + request.app + ".UDL");
         const TSchedule s = ReadSettingsFile(path_, kNow);
-        for (int i = 0; i < 3; ++i) {
-            QCOMPARE(s.request.rows[i].enabled, request.rows[i].enabled);
-            QCOMPARE(s.request.rows[i].existing, request.rows[i].existing);
-            QCOMPARE(s.request.rows[i].replacement, request.rows[i].replacement);
-            QCOMPARE(s.request.rows[i].description, request.rows[i].description);
-        }
-        QCOMPARE(s.request.options.keepCurrentRate, request.options.keepCurrentRate);
-        QCOMPARE(s.request.options.purchasePrices, request.options.purchasePrices);
-        QCOMPARE(s.request.options.salePrices, request.options.salePrices);
-        QCOMPARE(s.request.options.roundPrices, request.options.roundPrices);
-        QCOMPARE(s.request.options.places, request.options.places);
-        QCOMPARE(s.request.moment, request.moment);
-        QCOMPARE(s.request.app, request.app);
+        QCOMPARE(Fields(s.request), Fields(request));
         QCOMPARE(s.connectionString, "FILE NAME=.\\" + request.app + ".UDL");
     }
 
@@ -91,7 +78,7 @@ private slots:
             "TAXA3=1\r\nANTERIOR3=\r\nNOVA3=\r\nDESCRICAO3=\r\n"
             "CRIARNOVA=1\r\nPRECOSCOMPRA=0\r\nPRECOSVENDA=1\r\nARREDONDAR=0\r\nCASAS=3\r\n"
             "DATAHORA=14/03/2026 22:00:47\r\nSOFT=FILE NAME=.\\Quibon.UDL\r\nAPLICACAO=Quibon\r\n";
-        QCOMPARE(Get(path_), expected);
+        QCOMPARE(FileBytes(path_), expected);
     }
 
     void readsWithDefaults_data() {
@@ -121,6 +108,7 @@ private slots:
         QTest::addRow("0x0") << h + "TAXA1=0x0\r\n" << taxa1 << QVariant(false);
         QTest::addRow("0x alone") << h + "TAXA1=0x\r\n" << taxa1 << QVariant(true);
         QTest::addRow("0xG") << h + "CRIARNOVA=0xG\r\n" << criar << QVariant(false);
+        QTest::addRow("0x+1") << h + "CRIARNOVA=0x+1\r\n" << criar << QVariant(false);
         QTest::addRow("00") << h + "TAXA1=00\r\n" << taxa1 << QVariant(false);
         QTest::addRow("-1") << h + "CRIARNOVA=-1\r\n" << criar << QVariant(true);
         QTest::addRow("blanks around") << h + "CRIARNOVA= 2 \r\n" << criar << QVariant(true);
@@ -148,7 +136,7 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(TField, field);
         QFETCH(QVariant, expected);
-        if (!content.isNull()) Put(path_, content);
+        if (!content.isNull()) QVERIFY(WriteFileBytes(path_, content));
         QCOMPARE(field(ReadSettingsFile(path_, kNow, QLocale("pt_PT"))), expected);
     }
 
@@ -196,13 +184,13 @@ private slots:
     // A second schedule over a file that still exists: its keys are replaced on their own
     // lines, keys it lacks are added to its section, everything else stays byte for byte.
     void rewriteKeepsForeignLines() {
-        Put(path_, "; feito a mao\r\n[OUTRA]\r\nTAXA1=9\r\n[opcoes]\r\ncasas=7\r\nEXTRA=fica\r\nnova=99\r\n"
-                   "\r\n[FIM]\nY=2");
+        QVERIFY(WriteFileBytes(path_, "; feito a mao\r\n[OUTRA]\r\nTAXA1=9\r\n[opcoes]\r\ncasas=7\r\nEXTRA=fica\r\nnova=99\r\n"
+                   "\r\n[FIM]\nY=2"));
         TChangeRequest r;
         r.options.places = "2";
         r.rows[0].replacement = "13";
         WriteSettingsFile(path_, r, "x");
-        const QByteArray bytes = Get(path_);
+        const QByteArray bytes = FileBytes(path_);
         QVERIFY2(bytes.startsWith("; feito a mao\r\n[OUTRA]\r\nTAXA1=9\r\n[opcoes]\r\nCASAS=2\r\nEXTRA=fica\r\nNOVA=13\r\n"
                                   "TAXA1=0\r\nANTERIOR=\r\nDESCRICAO=\r\nTAXA2=0\r\n"),
                  bytes.constData());
@@ -213,7 +201,7 @@ private slots:
 
     void unwritableFolder() {
         // A folder that is really a file stops root as well.
-        Put(dir_.filePath("notafolder"), "x");
+        QVERIFY(WriteFileBytes(dir_.filePath("notafolder"), "x"));
         const QString path = dir_.filePath("notafolder/Qorvanta.ini");
         try {
             WriteSettingsFile(path, Sample(), "x");
@@ -227,7 +215,7 @@ private slots:
     // A write that fails part-way (the disk fills) leaves the old schedule whole.
     void failedWriteKeepsOldFile() {
         WriteSettingsFile(path_, Sample(), "old");
-        const QByteArray before = Get(path_);
+        const QByteArray before = FileBytes(path_);
         rlimit saved{};
         getrlimit(RLIMIT_FSIZE, &saved);
         const auto handler = std::signal(SIGXFSZ, SIG_IGN);
@@ -243,7 +231,7 @@ private slots:
         setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, handler);
         QVERIFY(thrown);
-        QCOMPARE(Get(path_), before);
+        QCOMPARE(FileBytes(path_), before);
         QCOMPARE(QDir(dir_.path()).entryList({"Qorvanta*"}, QDir::Files | QDir::Hidden), QStringList{"Qorvanta.ini"});
     }
 #endif

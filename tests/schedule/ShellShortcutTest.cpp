@@ -3,23 +3,12 @@
 // the folder touched.
 
 #include "ShellShortcut.h"
+#include "TempInstallation.h"
 #include <QtTest>
 
 namespace {
 
 std::string Local(const QString& path) { return QFile::encodeName(path).toStdString(); }
-
-QByteArray Read(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void Write(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
 
 }  // namespace
 
@@ -32,13 +21,13 @@ class ShellShortcutTest : public QObject {
 
     QString program(const QString& relative) {
         const QString path = dir_.filePath("programs/" + relative);
-        Write(path, "#!/bin/sh\n");
+        WriteFileBytes(path, "#!/bin/sh\n");  // a target that failed to appear fails the entry checks
         return path;
     }
     QStringList entries() const {
         return QDir(autostart_).entryList(QDir::Files | QDir::Hidden, QDir::Name);
     }
-    QByteArray entry() const { return Read(autostart_ + "/Qorvanta.desktop"); }
+    QByteArray entry() const { return FileBytes(autostart_ + "/Qorvanta.desktop"); }
 
 private slots:
     void initTestCase() {
@@ -121,13 +110,13 @@ private slots:
     }
 
     void deleteLeavesOtherFiles() {
-        Write(autostart_ + "/other.desktop", "[Desktop Entry]\nName=other\n");
-        Write(autostart_ + "/Qorvanta.txt", "keep");
+        QVERIFY(WriteFileBytes(autostart_ + "/other.desktop", "[Desktop Entry]\nName=other\n"));
+        QVERIFY(WriteFileBytes(autostart_ + "/Qorvanta.txt", "keep"));
         CreateShellShortcut(kStartupFolder, "Qorvanta", Local(program("prog")));
         DeleteShellShortcut(kStartupFolder, "Qorvanta");
         QCOMPARE(entries(), (QStringList{"Qorvanta.txt", "other.desktop"}));
-        QCOMPARE(Read(autostart_ + "/other.desktop"), QByteArray("[Desktop Entry]\nName=other\n"));
-        QCOMPARE(Read(autostart_ + "/Qorvanta.txt"), QByteArray("keep"));
+        QCOMPARE(FileBytes(autostart_ + "/other.desktop"), QByteArray("[Desktop Entry]\nName=other\n"));
+        QCOMPARE(FileBytes(autostart_ + "/Qorvanta.txt"), QByteArray("keep"));
         DeleteShellShortcut(kStartupFolder, "Qorvanta");  // already gone: no error
         QVERIFY(QDir(autostart_).removeRecursively());
         DeleteShellShortcut(kStartupFolder, "Qorvanta");  // folder gone: no error

@@ -2,27 +2,9 @@
 // what the operator sees, what the database holds afterwards, and that a failure anywhere in
 // the run leaves both the page and the database as they were.
 
-#include "TempInstallation.h"
 #include "WindowHarness.h"
 
-#include <QCheckBox>
-#include <QLineEdit>
-#include <QtMath>
-
 namespace {
-
-// The sale price column and the rate column that selects it, per application.
-struct TSaleColumns {
-    QString price;
-    QString rate;
-};
-
-TSaleColumns SaleColumnsOf(const QString& app)
-{
-    if (app == QLatin1String("Meltra"))
-        return {QStringLiteral("precovenda1"), QStringLiteral("ivavenda")};
-    return {QStringLiteral("precovenda"), QStringLiteral("iva")};
-}
 
 // product code -> price, for the products whose rateColumn holds rate.
 QMap<QString, double> PricesAt(const TTempInstallation& db, const QString& price, const QString& rateColumn,
@@ -36,31 +18,17 @@ QMap<QString, double> PricesAt(const TTempInstallation& db, const QString& price
     return prices;
 }
 
-double RoundedTo(double value, int places)
+// Every product of before, now at 23 %, priced as divided by 1.13 and multiplied by 1.23,
+// rounded to the cent.
+void VerifyRecalculated(const QMap<QString, double>& before, const QMap<QString, double>& after)
 {
-    const double scale = qPow(10.0, places);
-    return qRound64(value * scale) / scale;
+    for (auto it = before.cbegin(); it != before.cend(); ++it) {
+        const double expected = qRound64(it.value() / 1.13 * 1.23 * 100) / 100.0;
+        QVERIFY2(qAbs(after.value(it.key(), -1) - expected) < 0.0051,
+                 qPrintable(QStringLiteral("%1: %2 -> %3, expected %4")
+                                .arg(it.key()).arg(it.value()).arg(after.value(it.key(), -1)).arg(expected)));
+    }
 }
-
-QStringList EditTexts(TWindowHarness& h)
-{
-    QStringList texts;
-    for (const char* name : {"anterior", "nova", "descricao", "anterior2", "nova2", "descricao2", "anterior3",
-                             "nova3", "descricao3", "casas"})
-        texts << h.child<QLineEdit>(name)->text();
-    return texts;
-}
-
-QStringList TickedBoxes(TWindowHarness& h)
-{
-    QStringList ticked;
-    for (const char* name : {"Taxa1", "Taxa2", "Taxa3", "opnovataxa", "opcompra", "opvenda", "oparredondar"})
-        if (h.child<QCheckBox>(name)->isChecked())
-            ticked << name;
-    return ticked;
-}
-
-const QString kConfirmation = QStringLiteral("Tem a certeza que deseja alterar as taxas de IVA?");
 
 }  // namespace
 
@@ -68,65 +36,46 @@ class ChangeRunTest : public QObject {
     Q_OBJECT
 
 private slots:
-    // One row 13 -> 23 with every price option, per application: the done page with nothing
-    // but the confirmation shown, the controls as typed, and in the database the new rate in
-    // place of the old, the products moved and their prices recalculated to the cent.
+    // One row 13 -> 23 with every price option, per form of the schema: the done page with
+    // nothing but the confirmation shown, the controls as typed, and in the database the new
+    // rate in place of the old, the products moved and their prices recalculated to the cent.
     void immediateChange_data()
     {
         QTest::addColumn<QString>("app");
-        for (const char* app : {"Varlo", "Meltra", "Quibon", "Tosvel"})
+        for (const char* app : {"Varlo", "Meltra", "Quibon"})
             QTest::newRow(app) << app;
     }
 
     void immediateChange()
     {
         QFETCH(QString, app);
-        TInstallationOptions options;
-        options.app = app;
-        TTempInstallation db(options);
-        db.enter();
-        const TSaleColumns sale = SaleColumnsOf(app);
-        const auto saleBefore = PricesAt(db, sale.price, sale.rate, 13);
-        const auto purchaseBefore = PricesAt(db, QStringLiteral("precocompra"), QStringLiteral("ivacompra"), 13);
-        const auto untouchedBefore = PricesAt(db, sale.price, sale.rate, 6);
+        const auto db = EnterInstallation(app);
+        // The sale price column and the rate column that selects it.
+        const struct {
+            QString price, rate;
+        } sale = {app == "Meltra" ? "precovenda1" : "precovenda", app == "Meltra" ? "ivavenda" : "iva"};
+        const auto saleBefore = PricesAt(*db, sale.price, sale.rate, 13);
+        const auto purchaseBefore = PricesAt(*db, QStringLiteral("precocompra"), QStringLiteral("ivacompra"), 13);
+        const auto untouchedBefore = PricesAt(*db, sale.price, sale.rate, 6);
         QVERIFY(!saleBefore.isEmpty() && !purchaseBefore.isEmpty() && !untouchedBefore.isEmpty());
 
         TWindowHarness h;
         QVERIFY(h.openRateEntry());
         h.fill("Taxa1=1;anterior=13;nova=23;descricao=Taxa normal 23;opvenda=1;opcompra=1;oparredondar=1;casas=2");
-        const QStringList textsBefore = EditTexts(h);
+        const QString controls = h.state();
         h.click("btalterar");
 
         QCOMPARE(h.window().ActivePage(), int(tabconcluido));
         QCOMPARE(h.dialogs.texts(), QStringList{kConfirmation});
-        QCOMPARE(EditTexts(h), textsBefore);
-        QCOMPARE(TickedBoxes(h), (QStringList{"Taxa1", "opcompra", "opvenda", "oparredondar"}));
+        QCOMPARE(h.state(), controls);
 
-        QCOMPARE(db.scalar("SELECT COUNT(*) FROM iva WHERE factor=13").toInt(), 0);
-        QCOMPARE(db.scalar("SELECT descricao FROM iva WHERE factor=23").toString(), QStringLiteral("Taxa normal 23"));
-        QCOMPARE(db.scalar(QStringLiteral("SELECT COUNT(*) FROM produtos WHERE %1=13").arg(sale.rate)).toInt(), 0);
-        QCOMPARE(db.scalar("SELECT COUNT(*) FROM produtos WHERE ivacompra=13").toInt(), 0);
-
-        const auto saleAfter = PricesAt(db, sale.price, sale.rate, 23);
-        for (auto it = saleBefore.cbegin(); it != saleBefore.cend(); ++it) {
-            QVERIFY2(saleAfter.contains(it.key()), qPrintable(it.key()));
-            const double expected = RoundedTo(it.value() / 1.13 * 1.23, 2);
-            QVERIFY2(qAbs(saleAfter[it.key()] - expected) < 0.0051,
-                     qPrintable(QStringLiteral("%1: %2 -> %3, expected %4")
-                                    .arg(it.key()).arg(it.value()).arg(saleAfter[it.key()]).arg(expected)));
-        }
-        const auto purchaseAfter = PricesAt(db, QStringLiteral("precocompra"), QStringLiteral("ivacompra"), 23);
-        for (auto it = purchaseBefore.cbegin(); it != purchaseBefore.cend(); ++it) {
-            const double expected = RoundedTo(it.value() / 1.13 * 1.23, 2);
-            QVERIFY2(qAbs(purchaseAfter.value(it.key(), -1) - expected) < 0.0051, qPrintable(it.key()));
-        }
-        QCOMPARE(PricesAt(db, sale.price, sale.rate, 6), untouchedBefore);
-
-        // "Alterar Outra Taxa" starts the next change with the row box still ticked.
-        h.click("PNGButton1");
-        QVERIFY(h.waitFocus("anterior"));
-        QCOMPARE(TickedBoxes(h), QStringList{"Taxa1"});
-        QCOMPARE(EditTexts(h), (QStringList{"", "", "", "", "", "", "", "", "", "2"}));
+        QCOMPARE(db->scalar("SELECT COUNT(*) FROM iva WHERE factor=13").toInt(), 0);
+        QCOMPARE(db->scalar("SELECT descricao FROM iva WHERE factor=23").toString(), QStringLiteral("Taxa normal 23"));
+        QCOMPARE(db->scalar(QStringLiteral("SELECT COUNT(*) FROM produtos WHERE %1=13").arg(sale.rate)).toInt(), 0);
+        QCOMPARE(db->scalar("SELECT COUNT(*) FROM produtos WHERE ivacompra=13").toInt(), 0);
+        VerifyRecalculated(saleBefore, PricesAt(*db, sale.price, sale.rate, 23));
+        VerifyRecalculated(purchaseBefore, PricesAt(*db, QStringLiteral("precocompra"), QStringLiteral("ivacompra"), 23));
+        QCOMPARE(PricesAt(*db, sale.price, sale.rate, 6), untouchedBefore);
     }
 
     // A run that fails at any point, whether the database refuses a statement of its own
@@ -148,7 +97,7 @@ private slots:
                "BEGIN SELECT RAISE(ABORT, 'descrição reservada'); END"
             << 0 << "descrição reservada";
         // The click's first statements are the check's look-ups; the run follows them.
-        for (int k : {4, 5, 30, 52, 100, 145})
+        for (int k : {4, 52, 145})
             QTest::newRow(qPrintable(QStringLiteral("statement %1 fails").arg(k)))
                 << QString() << k << QString();
     }
@@ -159,19 +108,16 @@ private slots:
         QFETCH(int, failAt);
         QFETCH(QString, expectedText);
 
-        TInstallationOptions options;
-        options.app = QStringLiteral("Quibon");
-        TTempInstallation db(options);
-        db.enter();
+        const auto db = EnterInstallation(QStringLiteral("Quibon"));
         if (!trigger.isEmpty())
-            db.exec(trigger);
-        const QString before = db.dump();
+            db->exec(trigger);
+        const QString before = db->dump();
 
         TWindowHarness h;
         QVERIFY(h.openRateEntry());
         h.fill("Taxa1=1;anterior=6;nova=7;descricao=sete;Taxa2=1;anterior2=13;nova2=23;descricao2=normal;"
                "Taxa3=1;anterior3=23;nova3=0;descricao3=zero;opvenda=1;opcompra=1;oparredondar=1;casas=2");
-        const QStringList textsBefore = EditTexts(h);
+        const QString controls = h.state();
         TStatementLog log;
         log.attach(h.window().cn());
         log.failAt = failAt;
@@ -179,7 +125,7 @@ private slots:
 
         QCOMPARE(h.window().ActivePage(), int(tabexec));
         QVERIFY(h.window().isVisible());
-        QCOMPARE(EditTexts(h), textsBefore);
+        QCOMPARE(h.state(), controls);
         QCOMPARE(h.dialogs.shown.size(), size_t(2));
         QCOMPARE(h.dialogs.shown[0].text, kConfirmation);
         QCOMPARE(h.dialogs.shown[1].title, QStringLiteral("Taxas de IVA"));
@@ -187,16 +133,16 @@ private slots:
             QVERIFY2(h.dialogs.shown[1].text.contains(expectedText), qPrintable(h.dialogs.shown[1].text));
         if (failAt > 0)
             QCOMPARE(log.statements.size(), failAt);
-        QCOMPARE(db.dump(), before);
+        QCOMPARE(db->dump(), before);
 
         // The operator can mend the cause and press the button again: the same request then
         // runs whole.
         if (!trigger.isEmpty()) {
-            db.exec("DROP TRIGGER recusa");
+            db->exec("DROP TRIGGER recusa");
             h.dialogs.clear();
             h.click("btalterar");
             QCOMPARE(h.window().ActivePage(), int(tabconcluido));
-            QCOMPARE(db.scalar("SELECT COUNT(*) FROM produtos WHERE iva=6").toInt(), 0);
+            QCOMPARE(db->scalar("SELECT COUNT(*) FROM produtos WHERE iva=6").toInt(), 0);
         }
     }
 };

@@ -1,9 +1,24 @@
 #include "WindowHarness.h"
 
+#include "Detection.h"
+#include "SettingsFile.h"
+#include "ShellShortcut.h"
+
 #include <QCheckBox>
-#include <QLabel>
+#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
+
+namespace {
+
+// The controls a request is read from, in the order of the page.
+const QStringList kRequestControls = {
+    "Taxa1", "anterior",   "nova",   "descricao",  "Taxa2",    "anterior2", "nova2",        "descricao2",
+    "Taxa3", "anterior3",  "nova3",  "descricao3", "opnovataxa", "opcompra", "opvenda", "oparredondar", "casas"};
+
+const QString kRowSuffixes[] = {QString(), QStringLiteral("2"), QStringLiteral("3")};
+
+}  // namespace
 
 TWindowHarness::TWindowHarness() : TWindowHarness(nullptr) {}
 
@@ -12,7 +27,11 @@ TWindowHarness::TWindowHarness(const std::function<void(TmainEnvironment&)>& pre
     TmainEnvironment environment;
     environment.dialogs = &dialogs;
     environment.settingsFile = home_.filePath(QStringLiteral("Qorvanta.ini"));
+    // The start-up entry is made only for a program that exists.
     environment.executablePath = home_.filePath(QStringLiteral("taxas-iva"));
+    QFile program(environment.executablePath);
+    if (!program.open(QIODevice::WriteOnly))
+        qFatal("cannot make the program file");
     environment.clock = [] { return QDateTime(QDate(2024, 3, 1), QTime(10, 0)); };
     if (prepare)
         prepare(environment);
@@ -61,4 +80,100 @@ void TWindowHarness::fill(const QString& fields)
         else
             child<QLineEdit>(name)->setText(value);
     }
+}
+
+QString TWindowHarness::state(const QString& names) const
+{
+    QStringList wanted = kRequestControls;
+    if (!names.isEmpty()) {
+        wanted.clear();
+        for (const QString& field : names.split(u';', Qt::SkipEmptyParts))
+            wanted << field.section(u'=', 0, 0);
+    }
+    QStringList fields;
+    for (const QString& name : wanted) {
+        if (const auto* box = window_->findChild<QCheckBox*>(name))
+            fields << name + (box->isChecked() ? "=1" : "=0");
+        else
+            fields << name + u'=' + child<QLineEdit>(name)->text();
+    }
+    return fields.join(u';');
+}
+
+std::unique_ptr<TTempInstallation> EnterInstallation(const QString& app)
+{
+    TInstallationOptions options;
+    options.app = app;
+    auto installation = std::make_unique<TTempInstallation>(options);
+    installation->enter();
+    return installation;
+}
+
+TChangeRequest RequestOf(const QString& app, const QString& fields)
+{
+    TChangeRequest request;
+    request.app = app;
+    TChangeOptions& o = request.options;
+    QHash<QString, bool*> flags = {{"opnovataxa", &o.keepCurrentRate}, {"opcompra", &o.purchasePrices},
+                                   {"opvenda", &o.salePrices},        {"oparredondar", &o.roundPrices}};
+    QHash<QString, QString*> texts = {{"casas", &o.places}};
+    for (int row = 0; row < 3; ++row) {
+        TRatePair& pair = request.rows[row];
+        flags.insert(QStringLiteral("Taxa%1").arg(row + 1), &pair.enabled);
+        texts.insert("anterior" + kRowSuffixes[row], &pair.existing);
+        texts.insert("nova" + kRowSuffixes[row], &pair.replacement);
+        texts.insert("descricao" + kRowSuffixes[row], &pair.description);
+    }
+    for (const QString& field : fields.split(u';', Qt::SkipEmptyParts)) {
+        const QString name = field.section(u'=', 0, 0);
+        const QString value = field.section(u'=', 1);
+        if (flags.contains(name))
+            *flags[name] = value == QLatin1String("1");
+        else if (texts.contains(name))
+            *texts[name] = value;
+        else
+            qFatal("no control named %s", qPrintable(name));
+    }
+    return request;
+}
+
+QString Describe(const TChangeRequest& r)
+{
+    QStringList parts;
+    for (const TRatePair& row : r.rows)
+        parts << QStringLiteral("%1 %2>%3 '%4'").arg(int(row.enabled)).arg(row.existing, row.replacement, row.description);
+    const TChangeOptions& o = r.options;
+    parts << QStringLiteral("keep %1 purchase %2 sale %3 round %4 places '%5'")
+                 .arg(o.keepCurrentRate).arg(o.purchasePrices).arg(o.salePrices).arg(o.roundPrices).arg(o.places);
+    parts << r.app << r.moment.toString(Qt::ISODateWithMs);
+    return parts.join(QStringLiteral(" | "));
+}
+
+TUserFolders::TUserFolders()
+{
+    if (!QDir().mkpath(dir_.filePath("config")))
+        qFatal("cannot make the configuration folder");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_.filePath("config")));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dir_.filePath("data")));
+}
+
+QString EntryPath()
+{
+    return QString::fromLocal8Bit(ShellShortcutPath(kStartupFolder, "Qorvanta").c_str());
+}
+
+void ScheduleIn(const QString& folder, TChangeRequest request, const QDateTime& moment)
+{
+    request.moment = moment;
+    WriteSettingsFile(QDir(folder).filePath("Qorvanta.ini"), request, ConnectionStringFor(request.app));
+    const QString program = QDir(folder).filePath("taxas-iva");
+    QFile file(program);
+    if (!file.open(QIODevice::WriteOnly))
+        qFatal("cannot make the program file");
+    CreateShellShortcut(kStartupFolder, "Qorvanta", QFile::encodeName(program).toStdString());
+}
+
+void Tick(Tmain& window)
+{
+    QMetaObject::invokeMethod(&window.Agenda(), "timeout");
 }

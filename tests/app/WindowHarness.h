@@ -1,8 +1,11 @@
 #pragma once
 // A main window as the program makes it, answered by scripted dialogs, shown and active
-// on the offscreen platform so that focus and key events behave as on screen.
+// on the offscreen platform so that focus and key events behave as on screen; and the few
+// pieces the window tests share: installations, requests named as the controls are,
+// schedules on disk, the timer's tick.
 
 #include "FakeDialogs.h"
+#include "TempInstallation.h"
 #include "Tmain.h"
 
 #include <QAbstractButton>
@@ -12,13 +15,16 @@
 #include <functional>
 #include <memory>
 
+// The question both buttons of the rate entry page ask before anything is changed.
+inline const QString kConfirmation = QStringLiteral("Tem a certeza que deseja alterar as taxas de IVA?");
+
 class TWindowHarness {
 public:
     TWindowHarness();
     // The window's creation handler reads the settings file: prepare gets the environment
-    // (settings file and executable in home(), a fixed clock) to change before the window
-    // is made. Without show the test shows it itself (show()), after looking at the window
-    // as it was made.
+    // (settings file and an empty program file in home(), a fixed clock) to change before
+    // the window is made. Without show the test shows it itself (show()), after looking at
+    // the window as it was made.
     explicit TWindowHarness(const std::function<void(TmainEnvironment&)>& prepare, bool show = true);
     ~TWindowHarness();
 
@@ -42,6 +48,7 @@ public:
         const QWidget* focused = QApplication::focusWidget();
         return focused ? focused->objectName() : QString();
     }
+    bool waitFocus(const QString& name) { return QTest::qWaitFor([&] { return focusName() == name; }, 3000); }
 
     // Presses and releases the mouse on a button, as the operator does (the button takes
     // the focus first).
@@ -56,8 +63,9 @@ public:
     // Sets controls from "name=value;..." as a paste or the program would (no key filter):
     // check boxes take 1 or 0, edits their text.
     void fill(const QString& fields);
-
-    bool waitFocus(const QString& name) { return QTest::qWaitFor([&] { return focusName() == name; }, 3000); }
+    // The controls named in "name;..." (values, if any, are ignored) in fill()'s form; with
+    // no names, every control of the rate entry page that a request is read from.
+    QString state(const QString& names = QString()) const;
 
     TFakeDialogs dialogs;
 
@@ -65,3 +73,30 @@ private:
     QTemporaryDir home_;
     std::unique_ptr<Tmain> window_;
 };
+
+// A real installation of that kind in a temporary folder, made the current folder.
+std::unique_ptr<TTempInstallation> EnterInstallation(const QString& app = QStringLiteral("Varlo"));
+
+// A request named as the rate entry page names its controls ("Taxa1=1;anterior=13;..."):
+// what is not named keeps its default.
+TChangeRequest RequestOf(const QString& app, const QString& fields);
+// Everything a request holds that the settings file keeps, in one comparable text.
+QString Describe(const TChangeRequest& request);
+
+// Points the start-up folder and the per-user records of the schedule guard into a folder
+// of the test's own, for as long as it lives.
+class TUserFolders {
+public:
+    TUserFolders();
+
+private:
+    QTemporaryDir dir_;
+};
+// Where "Confirmar" puts the start-up entry.
+QString EntryPath();
+// A schedule pending in folder as "Confirmar" leaves it beside the program: the settings
+// file, the program file and the start-up entry.
+void ScheduleIn(const QString& folder, TChangeRequest request, const QDateTime& moment);
+
+// The timer's tick, as the event loop delivers it.
+void Tick(Tmain& window);

@@ -49,7 +49,7 @@ private slots:
     void immediateChange()
     {
         QFETCH(QString, app);
-        const auto db = EnterInstallation(app);
+        const auto db = EnteredInstallation(app);
         // The sale price column and the rate column that selects it.
         const struct {
             QString price, rate;
@@ -108,7 +108,7 @@ private slots:
         QFETCH(int, failAt);
         QFETCH(QString, expectedText);
 
-        const auto db = EnterInstallation(QStringLiteral("Quibon"));
+        const auto db = EnteredInstallation(QStringLiteral("Quibon"));
         if (!trigger.isEmpty())
             db->exec(trigger);
         const QString before = db->dump();

@@ -13,12 +13,6 @@
 
 namespace {
 
-QString EntryText()
-{
-    QFile entry(EntryPath());
-    return entry.open(QIODevice::ReadOnly) ? QString::fromUtf8(entry.readAll()) : QString();
-}
-
 QString WaitText(const QDateTime& moment, const QString& hourMinute)
 {
     return QStringLiteral("Alteração agendada para ") + QLocale().toString(moment.date(), QLocale::ShortFormat)
@@ -65,7 +59,7 @@ private slots:
     void init()
     {
         now_ = QDateTime(QDate(2026, 3, 14), QTime(14, 3, 47, 250));
-        db_ = EnterInstallation();
+        db_ = EnteredInstallation();
         QFile::remove(EntryPath());
     }
 
@@ -123,8 +117,9 @@ private slots:
         QCOMPARE(stored.request.app, QStringLiteral("Varlo"));
         QCOMPARE(stored.connectionString, QStringLiteral("FILE NAME=.\\Varlo.UDL"));
         const QString program = h->window().Environment().executablePath;
-        QVERIFY2(EntryText().contains("Exec=\"" + program + "\"\n"), qPrintable(EntryText()));
-        QVERIFY2(EntryText().contains("Path=" + QFileInfo(program).absolutePath() + "/\n"), qPrintable(EntryText()));
+        const QString entry = QString::fromUtf8(FileBytes(EntryPath()));
+        QVERIFY2(entry.contains("Exec=\"" + program + "\"\n"), qPrintable(entry));
+        QVERIFY2(entry.contains("Path=" + QFileInfo(program).absolutePath() + "/\n"), qPrintable(entry));
 
         // Closing the window while it waits keeps the schedule for the next start.
         h->window().close();

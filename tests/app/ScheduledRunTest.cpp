@@ -12,7 +12,7 @@ namespace {
 
 // An installation with the program copied into it, entered as the start-up entry enters it.
 struct TSite {
-    explicit TSite(const QString& app) : db(EnterInstallation(app)) {}
+    explicit TSite(const QString& app) : db(EnteredInstallation(app)) {}
     std::unique_ptr<TTempInstallation> db;
     QString settings = QDir(db->folder()).filePath(QStringLiteral("Qorvanta.ini"));
     QString executable = QDir(db->folder()).filePath(QStringLiteral("taxas-iva"));
@@ -39,13 +39,9 @@ bool Schedule(const TSite& site, const TChangeRequest& request, const QDateTime&
 {
     ScheduleIn(site.db->folder(), request, moment);
     if (!datahora.isNull()) {
-        QFile file(site.settings);
-        if (!file.open(QIODevice::ReadOnly))
-            return false;
-        QString text = QString::fromLatin1(file.readAll());
-        file.close();
+        QString text = QString::fromLatin1(FileBytes(site.settings));
         text.replace(QRegularExpression("DATAHORA=[^\r]*"), "DATAHORA=" + datahora);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text.toLatin1()) < 0)
+        if (!WriteFileBytes(site.settings, text.toLatin1()))
             return false;
     }
     return Traces(site) == QStringList{"settings", "entry"};

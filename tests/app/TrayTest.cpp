@@ -86,7 +86,7 @@ class TrayTest : public QObject {
 private slots:
     void init()
     {
-        db_ = EnterInstallation();
+        db_ = EnteredInstallation();
         now_ = kMoment.addSecs(-600);
     }
 

@@ -29,8 +29,7 @@ TWindowHarness::TWindowHarness(const std::function<void(TmainEnvironment&)>& pre
     environment.settingsFile = home_.filePath(QStringLiteral("Qorvanta.ini"));
     // The start-up entry is made only for a program that exists.
     environment.executablePath = home_.filePath(QStringLiteral("taxas-iva"));
-    QFile program(environment.executablePath);
-    if (!program.open(QIODevice::WriteOnly))
+    if (!WriteFileBytes(environment.executablePath, QByteArray()))
         qFatal("cannot make the program file");
     environment.clock = [] { return QDateTime(QDate(2024, 3, 1), QTime(10, 0)); };
     if (prepare)
@@ -100,15 +99,6 @@ QString TWindowHarness::state(const QString& names) const
     return fields.join(u';');
 }
 
-std::unique_ptr<TTempInstallation> EnterInstallation(const QString& app)
-{
-    TInstallationOptions options;
-    options.app = app;
-    auto installation = std::make_unique<TTempInstallation>(options);
-    installation->enter();
-    return installation;
-}
-
 TChangeRequest RequestOf(const QString& app, const QString& fields)
 {
     TChangeRequest request;
@@ -167,8 +157,7 @@ void ScheduleIn(const QString& folder, TChangeRequest request, const QDateTime& 
     request.moment = moment;
     WriteSettingsFile(QDir(folder).filePath("Qorvanta.ini"), request, ConnectionStringFor(request.app));
     const QString program = QDir(folder).filePath("taxas-iva");
-    QFile file(program);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!WriteFileBytes(program, QByteArray()))
         qFatal("cannot make the program file");
     CreateShellShortcut(kStartupFolder, "Qorvanta", QFile::encodeName(program).toStdString());
 }

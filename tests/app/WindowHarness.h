@@ -74,9 +74,6 @@ private:
     std::unique_ptr<Tmain> window_;
 };
 
-// A real installation of that kind in a temporary folder, made the current folder.
-std::unique_ptr<TTempInstallation> EnterInstallation(const QString& app = QStringLiteral("Varlo"));
-
 // A request named as the rate entry page names its controls ("Taxa1=1;anterior=13;..."):
 // what is not named keeps its default.
 TChangeRequest RequestOf(const QString& app, const QString& fields);

@@ -12,8 +12,6 @@
 
 namespace {
 
-const QString kReport = QStringLiteral("<report>");
-
 // What the error report shows when the statement fails on a fresh connection: the window's
 // second attempt must surface the data layer's own text.
 QString ReportOf(const QString& connectionString, const QString& statement)
@@ -30,12 +28,6 @@ QString ReportOf(const QString& connectionString, const QString& statement)
     return QStringLiteral("<no error>");
 }
 
-void Touch(const QString& path)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-}
-
 }  // namespace
 
 class DetectionTest : public QObject {
@@ -44,126 +36,72 @@ class DetectionTest : public QObject {
 private slots:
     void detect_data()
     {
-        QTest::addColumn<QString>("app");            // installation made in the folder; empty: none
-        QTest::addColumn<bool>("ini");                // its settings file is there
+        QTest::addColumn<QString>("app");             // installation made in the folder; empty: none
+        QTest::addColumn<QString>("layout");          // its files: "no ini", "capitals" or "unknown provider"
         QTest::addColumn<QStringList>("otherFiles");  // empty files added beside it
-        QTest::addColumn<bool>("capitals");           // its two files named in capitals
-        QTest::addColumn<bool>("brokenDataLink");     // its data-link file names an unknown provider
         QTest::addColumn<QStringList>("setup");       // statements run on its database first
-
         QTest::addColumn<QString>("software");
-        QTest::addColumn<QString>("connection");
-        QTest::addColumn<QStringList>("statements");
-        QTest::addColumn<QStringList>("boxes");  // "title|text"; "<report>" for the data layer's text
-        QTest::addColumn<bool>("found");         // msg1 hidden, "Continuar" shown and focused
-        QTest::addColumn<QString>("ivamode");    // empty: hidden
-        QTest::addColumn<bool>("vatIncluded");
-        QTest::addColumn<bool>("closed");
+        // The boxes: "connect" the failed connect and then the failed query, "report" the
+        // failed query alone, "unconfigured" the empty configuration (the window closes).
+        QTest::addColumn<QString>("boxes");
+        QTest::addColumn<QString>("ivamode");  // empty: hidden
 
-        const QStringList configuracao = {"SELECT * FROM configuracao"};
-        const QStringList config = {"SELECT * FROM config"};
-        const QString included = QStringLiteral("IVA incluido");
-        const QString excluded = QStringLiteral("IVA não incluído");
-        const QStringList failedTwice = {QStringLiteral("Aviso|Falha na ligação à base de dados"),
-                                         QStringLiteral("Taxas de IVA|") + kReport};
-        const QStringList notConfigured = {QStringLiteral(
-            "Aviso|O programa não foi ainda configurado, por favor entre no programa e execute o procedimento de "
-            "configuração")};
-        auto conn = [](const char* app) { return QStringLiteral("FILE NAME=.\\%1.UDL").arg(QLatin1String(app)); };
+        const QString in = QStringLiteral("IVA incluido");
+        const QString out = QStringLiteral("IVA não incluído");
+        const QStringList none;
+        auto config = [](const char* columns, std::initializer_list<const char*> rows) {
+            QStringList setup = {"DROP TABLE configuracao", QStringLiteral("CREATE TABLE configuracao (%1)").arg(columns)};
+            for (const char* values : rows)
+                setup << QStringLiteral("INSERT INTO configuracao VALUES (%1)").arg(values);
+            return setup;
+        };
 
-        for (const char* app : {"Varlo", "Meltra", "Quibon", "Tosvel"}) {
-            QTest::addRow("%s", app) << app << true << QStringList() << false << false << QStringList()  //
-                                     << app << conn(app)
-                                     << (QByteArray(app) == "Meltra" ? config : configuracao) << QStringList()
-                                     << true << included << true << false;
-        }
+        for (const char* app : {"Varlo", "Meltra", "Quibon", "Tosvel"})
+            QTest::addRow("%s", app) << app << "" << none << none << app << "" << in;
         QTest::newRow("Varlo and Tosvel: the last wins")
-            << "Tosvel" << true << QStringList{"varlo.udl", "varlo.ini"} << false << false << QStringList()
-            << "Tosvel" << conn("Tosvel") << configuracao << QStringList() << true << included << true << false;
+            << "Tosvel" << "" << QStringList{"varlo.udl", "varlo.ini"} << none << "Tosvel" << "" << in;
         QTest::newRow("Meltra, then Quibon present")
-            << "Meltra" << true << QStringList{"quibon.udl", "quibon.ini"} << false << false << QStringList()
-            << "Quibon" << conn("Quibon") << configuracao << failedTwice << false << QString() << false << false;
-        QTest::newRow("file names in capitals")
-            << "Quibon" << true << QStringList() << true << false << QStringList()  //
-            << "Quibon" << conn("Quibon") << configuracao << QStringList() << true << included << true << false;
+            << "Meltra" << "" << QStringList{"quibon.udl", "quibon.ini"} << none << "Quibon" << "connect" << "";
+        QTest::newRow("file names in capitals") << "Quibon" << "capitals" << none << none << "Quibon" << "" << in;
         QTest::newRow("data-link file without settings file")
-            << "Meltra" << false << QStringList() << false << false << QStringList()  //
-            << "Nenhum" << conn("Nenhum") << configuracao << failedTwice << false << QString() << false << false;
-        QTest::newRow("settings file without data-link file")
-            << "" << false << QStringList{"tosvel.ini"} << false << false << QStringList()  //
-            << "Nenhum" << conn("Nenhum") << configuracao << failedTwice << false << QString() << false << false;
-        QTest::newRow("empty folder")
-            << "" << false << QStringList() << false << false << QStringList()  //
-            << "Nenhum" << conn("Nenhum") << configuracao << failedTwice << false << QString() << false << false;
+            << "Meltra" << "no ini" << none << none << "Nenhum" << "connect" << "";
+        QTest::newRow("empty folder") << "" << "no ini" << none << none << "Nenhum" << "connect" << "";
         // The application's name stays shown, yet its configuration is asked of no application.
         QTest::newRow("connection refused")
-            << "Meltra" << true << QStringList() << false << true << QStringList()  //
-            << "Meltra" << conn("Meltra") << configuracao << failedTwice << false << QString() << false << false;
+            << "Meltra" << "unknown provider" << none << none << "Meltra" << "connect" << "";
         QTest::newRow("configuration table missing")
-            << "Varlo" << true << QStringList() << false << false << QStringList{"DROP TABLE configuracao"}
-            << "Varlo" << conn("Varlo") << configuracao << QStringList{QStringLiteral("Taxas de IVA|") + kReport}
-            << true << QString() << false << false;
+            << "Varlo" << "" << none << QStringList{"DROP TABLE configuracao"} << "Varlo" << "report" << "";
         QTest::newRow("empty configuration")
-            << "Varlo" << true << QStringList() << false << false << QStringList{"DELETE FROM configuracao"}
-            << "Varlo" << conn("Varlo") << configuracao << notConfigured << true << QString() << false << true;
+            << "Varlo" << "" << none << QStringList{"DELETE FROM configuracao"} << "Varlo" << "unconfigured" << "";
         QTest::newRow("empty Meltra configuration")
-            << "Meltra" << true << QStringList() << false << false << QStringList{"DELETE FROM config"}
-            << "Meltra" << conn("Meltra") << config << notConfigured << true << QString() << false << true;
+            << "Meltra" << "" << none << QStringList{"DELETE FROM config"} << "Meltra" << "unconfigured" << "";
         QTest::newRow("prices without VAT")
-            << "Varlo" << true << QStringList() << false << false
-            << QStringList{"UPDATE configuracao SET ivaincluido = 0"}
-            << "Varlo" << conn("Varlo") << configuracao << QStringList() << true << excluded << false << false;
-        QTest::newRow("Meltra prices without VAT")
-            << "Meltra" << true << QStringList() << false << false << QStringList{"UPDATE config SET ivaincluido = 0"}
-            << "Meltra" << conn("Meltra") << config << QStringList() << true << excluded << false << false;
+            << "Varlo" << "" << none << QStringList{"UPDATE configuracao SET ivaincluido = 0"} << "Varlo" << "" << out;
         QTest::newRow("any non-zero value includes VAT")
-            << "Tosvel" << true << QStringList() << false << false
-            << QStringList{"UPDATE configuracao SET ivaincluido = 5"}
-            << "Tosvel" << conn("Tosvel") << configuracao << QStringList() << true << included << true << false;
+            << "Tosvel" << "" << none << QStringList{"UPDATE configuracao SET ivaincluido = 5"} << "Tosvel" << "" << in;
         QTest::newRow("no ivaincluido column")
-            << "Varlo" << true << QStringList() << false << false
-            << QStringList{"DROP TABLE configuracao", "CREATE TABLE configuracao (empresa VARCHAR(50))",
-                           "INSERT INTO configuracao (empresa) VALUES ('Loja')"}
-            << "Varlo" << conn("Varlo") << configuracao << QStringList() << true << included << true << false;
-        QTest::newRow("column named in capitals")
-            << "Varlo" << true << QStringList() << false << false
-            << QStringList{"DROP TABLE configuracao", "CREATE TABLE configuracao (IVAINCLUIDO INTEGER)",
-                           "INSERT INTO configuracao (IVAINCLUIDO) VALUES (0)"}
-            << "Varlo" << conn("Varlo") << configuracao << QStringList() << true << excluded << false << false;
+            << "Varlo" << "" << none << config("empresa VARCHAR(50)", {"'Loja'"}) << "Varlo" << "" << in;
         QTest::newRow("several rows, the first without VAT")
-            << "Varlo" << true << QStringList() << false << false
-            << QStringList{"DROP TABLE configuracao", "CREATE TABLE configuracao (posto INTEGER, ivaincluido INTEGER)",
-                           "INSERT INTO configuracao (posto, ivaincluido) VALUES (1, 0)",
-                           "INSERT INTO configuracao (posto, ivaincluido) VALUES (2, 1)"}
-            << "Varlo" << conn("Varlo") << configuracao << QStringList() << true << excluded << false << false;
+            << "Varlo" << "" << none << config("posto INTEGER, ivaincluido INTEGER", {"1, 0", "2, 1"}) << "Varlo" << ""
+            << out;
         QTest::newRow("several rows, the first with VAT")
-            << "Varlo" << true << QStringList() << false << false
-            << QStringList{"DROP TABLE configuracao", "CREATE TABLE configuracao (posto INTEGER, ivaincluido INTEGER)",
-                           "INSERT INTO configuracao (posto, ivaincluido) VALUES (1, 1)",
-                           "INSERT INTO configuracao (posto, ivaincluido) VALUES (2, 0)"}
-            << "Varlo" << conn("Varlo") << configuracao << QStringList() << true << included << true << false;
+            << "Varlo" << "" << none << config("posto INTEGER, ivaincluido INTEGER", {"1, 1", "2, 0"}) << "Varlo" << ""
+            << in;
     }
 
     void detect()
     {
         QFETCH(QString, app);
-        QFETCH(bool, ini);
+        QFETCH(QString, layout);
         QFETCH(QStringList, otherFiles);
-        QFETCH(bool, capitals);
-        QFETCH(bool, brokenDataLink);
         QFETCH(QStringList, setup);
         QFETCH(QString, software);
-        QFETCH(QString, connection);
-        QFETCH(QStringList, statements);
-        QFETCH(QStringList, boxes);
-        QFETCH(bool, found);
+        QFETCH(QString, boxes);
         QFETCH(QString, ivamode);
-        QFETCH(bool, vatIncluded);
-        QFETCH(bool, closed);
 
         TInstallationOptions options;
         options.app = app.isEmpty() ? QStringLiteral("Varlo") : app;
-        options.writeIni = ini;
+        options.writeIni = layout != QLatin1String("no ini");
         options.writeUdl = !app.isEmpty();
         TTempInstallation installation(options);
         QDir folder(installation.folder());
@@ -172,13 +110,13 @@ private slots:
         for (const QString& statement : setup)
             installation.exec(statement);
         for (const QString& file : otherFiles)
-            Touch(folder.filePath(file));
+            QVERIFY(WriteFileBytes(folder.filePath(file), QByteArray()));
         const QString lower = app.toLower();
-        if (capitals) {
+        if (layout == QLatin1String("capitals")) {
             for (const char* ext : {".udl", ".ini"})
                 QVERIFY(QFile::rename(folder.filePath(lower + ext), folder.filePath(lower.toUpper() + QString(ext).toUpper())));
         }
-        if (brokenDataLink)
+        if (layout == QLatin1String("unknown provider"))
             WriteDataLinkFile(folder.filePath(lower + ".udl"), QStringLiteral("Provider=Nada.1;Data Source=x"));
         installation.enter();
 
@@ -189,19 +127,31 @@ private slots:
         QTRY_VERIFY(!h.child<QLabel>("software")->text().isEmpty());
         QTest::qWait(20);
 
+        const bool found = boxes != QLatin1String("connect");
+        const QString connection = QStringLiteral("FILE NAME=.\\%1.UDL").arg(software);
+        const QStringList statements = {found && software == QLatin1String("Meltra") ? "SELECT * FROM config"
+                                                                                      : "SELECT * FROM configuracao"};
         QCOMPARE(h.child<QLabel>("software")->text(), software);
         QCOMPARE(h.window().cn().connectionString(), connection);
         QCOMPARE(log.statements, statements);
 
-        for (QString& box : boxes)
-            box.replace(kReport, ReportOf(connection, statements.last()));
+        const QString report = QStringLiteral("Taxas de IVA|") + ReportOf(connection, statements.last());
+        QStringList expected;
+        if (boxes == QLatin1String("connect"))
+            expected = QStringList{QStringLiteral("Aviso|Falha na ligação à base de dados"), report};
+        else if (boxes == QLatin1String("report"))
+            expected = QStringList{report};
+        else if (boxes == QLatin1String("unconfigured"))
+            expected = QStringList{QStringLiteral("Aviso|O programa não foi ainda configurado, por favor entre no "
+                                                  "programa e execute o procedimento de configuração")};
         QStringList shown;
         for (const TShownBox& box : h.dialogs.shown) {
             QCOMPARE(box.kind, TShownBox::Message);
             shown << box.title + "|" + box.text;
         }
-        QCOMPARE(shown, boxes);
+        QCOMPARE(shown, expected);
 
+        const bool closed = boxes == QLatin1String("unconfigured");
         QCOMPARE(h.window().isVisible(), !closed);
         if (closed)
             return;
@@ -213,7 +163,7 @@ private slots:
         QCOMPARE(h.child("ivamode")->isHidden(), ivamode.isEmpty());
         if (!ivamode.isEmpty())
             QCOMPARE(h.child<QLabel>("ivamode")->text(), ivamode);
-        QCOMPARE(h.window().VatIncluded(), vatIncluded);
+        QCOMPARE(h.window().VatIncluded(), ivamode == QLatin1String("IVA incluido"));
         QCOMPARE(h.window().ActivePage(), int(tabsoftware));
     }
 };

@@ -9,10 +9,13 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QSqlResult>
 #include <QVariant>
 
+#include <atomic>
 #include <cmath>
 #include <limits>
+#include <mutex>
 
 #include <sql.h>
 #include <sqlext.h>
@@ -55,6 +58,12 @@ struct TDbConnection::Impl {
     bool hasRow = false;
 
     Observer observer;
+    qint64 rowsAffected = -1;
+
+    // Cancel() comes from another thread: it may only touch these.
+    std::atomic<bool> cancelled{false};
+    std::mutex inFlightMutex;
+    SQLHSTMT inFlight = nullptr;
 
     QSqlDatabase database() const { return QSqlDatabase::database(connectionName, false); }
 
@@ -118,6 +127,39 @@ struct TDbConnection::Impl {
         secrets.clear();
         inTransaction = false;
         translate = false;
+        cancelled = false;
+    }
+
+    void refuseIfCancelled() const
+    {
+        if (cancelled)
+            throw TDbCancelled();
+    }
+
+    // Prepared and then executed, so that the statement's ODBC handle is known while it runs
+    // and Cancel() can interrupt it.
+    bool execute(QSqlQuery& query, const QString& statement)
+    {
+        refuseIfCancelled();
+        if (!query.prepare(wire(statement)))
+            return false;
+        SQLHSTMT handle = nullptr;
+        if (const QSqlResult* result = query.result()) {
+            const QVariant h = result->handle();
+            if (h.isValid() && h.metaType().sizeOf() == sizeof(SQLHSTMT))
+                handle = *static_cast<const SQLHSTMT*>(h.constData());
+        }
+        {
+            std::lock_guard<std::mutex> lock(inFlightMutex);
+            inFlight = handle;
+        }
+        const bool ok = !cancelled && query.exec();
+        {
+            std::lock_guard<std::mutex> lock(inFlightMutex);
+            inFlight = nullptr;
+        }
+        refuseIfCancelled();
+        return ok;
     }
 
     void closeResult()
@@ -190,7 +232,7 @@ void TDbConnection::Open()
     // Forward-only: the driver hands rows over as they are read, and nothing here counts them.
     auto query = std::make_unique<QSqlQuery>(d->database());
     query->setForwardOnly(true);
-    if (!query->exec(d->wire(statement)))
+    if (!d->execute(*query, statement))
         d->fail(query->lastError());
     if (!query->isSelect())
         throw TDbError(QStringLiteral("A instrução não devolveu nenhum conjunto de registos"));
@@ -278,16 +320,24 @@ void TDbConnection::ExecSQL()
     if (d->observer)
         d->observer(statement, TStatementKind::Command);
     d->connect();
+    d->rowsAffected = -1;
     QSqlQuery query(d->database());
     query.setForwardOnly(true);
-    if (!query.exec(d->wire(statement)))
+    if (!d->execute(query, statement))
         d->fail(query.lastError());
+    d->rowsAffected = query.numRowsAffected();
+}
+
+qint64 TDbConnection::RowsAffected() const
+{
+    return d->rowsAffected;
 }
 
 void TDbConnection::BeginTransaction()
 {
     if (d->inTransaction)
         throw TDbError(QStringLiteral("Já existe uma transacção aberta nesta ligação"));
+    d->refuseIfCancelled();
     d->connect();
     d->closeResult();
     QSqlDatabase db = d->database();
@@ -301,6 +351,7 @@ void TDbConnection::Commit()
     if (!d->inTransaction)
         throw TDbError(QStringLiteral("Não há nenhuma transacção aberta para confirmar"));
     d->closeResult();
+    d->refuseIfCancelled();
     QSqlDatabase db = d->database();
     // A failed commit leaves the transaction open, so that the caller's rollback still undoes it.
     if (!db.commit())
@@ -327,6 +378,24 @@ bool TDbConnection::inTransaction() const
 void TDbConnection::setObserver(Observer observer)
 {
     d->observer = std::move(observer);
+}
+
+TDbConnection::Observer TDbConnection::observer() const
+{
+    return d->observer;
+}
+
+void TDbConnection::Cancel()
+{
+    d->cancelled = true;
+    std::lock_guard<std::mutex> lock(d->inFlightMutex);
+    if (d->inFlight)
+        SQLCancel(d->inFlight);
+}
+
+bool TDbConnection::cancelled() const
+{
+    return d->cancelled;
 }
 
 bool TDbConnection::translatesTSql() const

@@ -16,6 +16,13 @@ public:
     QString text() const { return QString::fromUtf8(what()); }
 };
 
+// The operator stopped the run (TDbConnection::Cancel): the statement in flight was
+// interrupted, or the next one was refused.
+class TDbCancelled : public TDbError {
+public:
+    TDbCancelled() : TDbError(QStringLiteral("A alteração foi cancelada")) {}
+};
+
 enum class TStatementKind { Read, Command };
 
 class TDbConnection {
@@ -47,6 +54,8 @@ public:
     qint32 FieldByName(const QString& name) const;  // current row's value as a 32-bit integer
     void Close();                      // harmless when nothing is open
     void ExecSQL();                    // command; connects first when needed
+    // Rows the last command changed, as the driver counts them; -1 when it does not say.
+    qint64 RowsAffected() const;
 
     // The change runs as one transaction; the layer itself never opens one.
     void BeginTransaction();
@@ -55,6 +64,13 @@ public:
     bool inTransaction() const;
 
     void setObserver(Observer observer);
+    Observer observer() const;
+
+    // From any thread: interrupts the statement in flight where the driver can (SQLCancel)
+    // and makes it, and every later statement, fail with TDbCancelled. Rollback still works;
+    // closing the connection clears the request.
+    void Cancel();
+    bool cancelled() const;
 
     // True when the engine at the other end is not SQL Server and the two T-SQL forms the
     // program uses (SELECT TOP n, GETDATE()) are translated before sending.

@@ -1,4 +1,5 @@
 #pragma once
+#include "RunObserver.h"
 #include "TChangeRequest.h"
 #include <functional>
 
@@ -15,10 +16,12 @@ enum class TRunKind { Immediate, Scheduled };
 
 // Called around the commit: beforeCommit after the last statement (a throw rolls the change
 // back), afterCommit once the commit has returned. The scheduled run records its progress
-// here so that a schedule is never applied twice.
+// here so that a schedule is never applied twice. The observer, when given, sees the run's
+// progress and counts.
 struct TRunHooks {
     std::function<void()> beforeCommit;
     std::function<void()> afterCommit;
+    TRunObserver* observer = nullptr;
 };
 
 // Every ticked row in order, as one transaction: committed after the last statement of the

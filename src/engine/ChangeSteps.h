@@ -5,6 +5,8 @@
 #include "ChangeRun.h"
 #include "TChangeRequest.h"
 #include <QString>
+#include <QStringList>
+#include <vector>
 
 class TDbConnection;
 
@@ -29,6 +31,20 @@ private:
     bool open_ = false;
 };
 
+// Where the steps' statements go. The run sends them to the database; the progress count
+// runs the same steps into a sink that only counts, so the total comes from the same code
+// as the statements themselves.
+class TStatementSink {
+public:
+    virtual ~TStatementSink() = default;
+    // A command; the rows it changed (-1 when not known).
+    virtual qint64 Command(const QString& sql) = 0;
+    // A read: true when its result has a row.
+    virtual bool HasRow(const QString& sql) = 0;
+    // A read: for each name, whether the result has that column (without regard to case).
+    virtual std::vector<bool> HasColumns(const QString& sql, const QStringList& names) = 0;
+};
+
 // Which optional price columns the product table has, from the probe.
 struct TPriceColumns {
     bool set2 = false;  // precovenda2 or pvp2
@@ -39,16 +55,16 @@ struct TPriceColumns {
 
 // The rate table: the new rate's row, its description, factor2 (Meltra), the old row's
 // removal and, on Quibon, its record in iva_apagar.
-void UpdateRateTable(TDbConnection& db, const TRatePair& row, bool keepCurrentRate,
+void UpdateRateTable(TStatementSink& out, const TRatePair& row, bool keepCurrentRate,
                      const TAppKind& app, TRunVariant variant);
 
 // Sale and purchase prices, then the rounding, all selected by the old rate.
-void RecalculatePrices(TDbConnection& db, const QString& oldRate, const QString& newRate,
+void RecalculatePrices(TStatementSink& out, const QString& oldRate, const QString& newRate,
                        const TChangeOptions& options, const TAppKind& app);
 
 // Products (and on Quibon the further rate columns and the terminals' defaults) moved from
-// the old rate to the new one.
-void ReassignRates(TDbConnection& db, const QString& oldRate, const QString& newRate,
+// the old rate to the new one; returns the products whose sale rate moved.
+qint64 ReassignRates(TStatementSink& out, const QString& oldRate, const QString& newRate,
                    const TAppKind& app, TRunVariant variant);
 
 // Refuses, before anything is sent, a row or places text that cannot stand in a statement.

@@ -1,6 +1,5 @@
 #include "ChangeSteps.h"
 #include "RequestText.h"
-#include "TDbConnection.h"
 #include <vector>
 
 namespace {
@@ -50,42 +49,43 @@ std::vector<TPriceColumn> OptionalSaleColumns(const TAppKind& app, const TPriceC
     return out;
 }
 
-TPriceColumns ProbePriceColumns(TDbConnection& db)
+TPriceColumns ProbePriceColumns(TStatementSink& out)
 {
-    TOpenRead read(db, kProductProbe);
+    const std::vector<bool> found =
+        out.HasColumns(kProductProbe, {QStringLiteral("precovenda2"), QStringLiteral("pvp2"), QStringLiteral("precovenda3"),
+                                       QStringLiteral("pvp3"), QStringLiteral("pvp4"), QStringLiteral("pvp5")});
     TPriceColumns has;
-    has.set2 = db.FindField(QStringLiteral("precovenda2")) || db.FindField(QStringLiteral("pvp2"));
-    has.set3 = db.FindField(QStringLiteral("precovenda3")) || db.FindField(QStringLiteral("pvp3"));
-    has.pvp4 = db.FindField(QStringLiteral("pvp4"));
-    has.pvp5 = db.FindField(QStringLiteral("pvp5"));
-    read.close();
+    has.set2 = found[0] || found[1];
+    has.set3 = found[2] || found[3];
+    has.pvp4 = found[4];
+    has.pvp5 = found[5];
     return has;
 }
 
 // Divide by the old factor, then at once multiply by the new one: the column holds the net
 // value only between these two statements. Both select by the old rate, which the products
 // carry until the reassignment at the end of the row.
-void Recalculate(TDbConnection& db, const TPriceColumn& c, const QString& oldRate,
+void Recalculate(TStatementSink& out, const TPriceColumn& c, const QString& oldRate,
                  const QString& newRate)
 {
     const QString head = QStringLiteral("UPDATE produtos SET ") + c.column + QLatin1Char('=') + c.column;
     const QString where = QStringLiteral(" WHERE ") + c.selector + QLatin1Char('=') + oldRate;
-    SendCommand(db, head + QStringLiteral(" / ") + FactorText(oldRate)
+    out.Command(head + QStringLiteral(" / ") + FactorText(oldRate)
                         + (c.stampsValidity ? QStringLiteral(", validade=GETDATE()") : QString())
                         + where);
-    SendCommand(db, head + QStringLiteral(" * ") + FactorText(newRate) + where);
+    out.Command(head + QStringLiteral(" * ") + FactorText(newRate) + where);
 }
 
-void Round(TDbConnection& db, const TPriceColumn& c, const QString& oldRate, const QString& places)
+void Round(TStatementSink& out, const TPriceColumn& c, const QString& oldRate, const QString& places)
 {
-    SendCommand(db, QStringLiteral("UPDATE produtos SET ") + c.column + QStringLiteral("= ROUND(")
+    out.Command(QStringLiteral("UPDATE produtos SET ") + c.column + QStringLiteral("= ROUND(")
                         + c.column + QStringLiteral(", ") + places + QStringLiteral(") WHERE ")
                         + c.selector + QLatin1Char('=') + oldRate);
 }
 
 }  // namespace
 
-void RecalculatePrices(TDbConnection& db, const QString& oldRate, const QString& newRate,
+void RecalculatePrices(TStatementSink& out, const QString& oldRate, const QString& newRate,
                        const TChangeOptions& options, const TAppKind& app)
 {
     const TPriceColumn purchase{QStringLiteral("precocompra"), QStringLiteral("ivacompra")};
@@ -93,20 +93,20 @@ void RecalculatePrices(TDbConnection& db, const QString& oldRate, const QString&
     bool probed = false;
     TPriceColumns has;
     if (options.salePrices) {
-        for (const auto& c : BaseSaleColumns(app)) Recalculate(db, c, oldRate, newRate);
-        has = ProbePriceColumns(db);
+        for (const auto& c : BaseSaleColumns(app)) Recalculate(out, c, oldRate, newRate);
+        has = ProbePriceColumns(out);
         probed = true;
-        for (const auto& c : OptionalSaleColumns(app, has)) Recalculate(db, c, oldRate, newRate);
+        for (const auto& c : OptionalSaleColumns(app, has)) Recalculate(out, c, oldRate, newRate);
     }
 
-    if (options.purchasePrices) Recalculate(db, purchase, oldRate, newRate);
+    if (options.purchasePrices) Recalculate(out, purchase, oldRate, newRate);
 
     if (options.roundPrices) {
         // Only a hand-edited settings file asks for rounding without the sale update; the
         // probe is made here then, so the optional columns are rounded like the base ones.
-        if (!probed) has = ProbePriceColumns(db);
-        Round(db, purchase, oldRate, options.places);
-        for (const auto& c : BaseSaleColumns(app)) Round(db, c, oldRate, options.places);
-        for (const auto& c : OptionalSaleColumns(app, has)) Round(db, c, oldRate, options.places);
+        if (!probed) has = ProbePriceColumns(out);
+        Round(out, purchase, oldRate, options.places);
+        for (const auto& c : BaseSaleColumns(app)) Round(out, c, oldRate, options.places);
+        for (const auto& c : OptionalSaleColumns(app, has)) Round(out, c, oldRate, options.places);
     }
 }

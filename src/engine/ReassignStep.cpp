@@ -1,52 +1,48 @@
 #include "ChangeSteps.h"
-#include "TDbConnection.h"
 
-void ReassignRates(TDbConnection& db, const QString& oldRate, const QString& newRate,
+qint64 ReassignRates(TStatementSink& out, const QString& oldRate, const QString& newRate,
                    const TAppKind& app, TRunVariant variant)
 {
+    qint64 moved = -1;
     if (IsMeltra(app)) {
-        SendCommand(db, QStringLiteral("UPDATE produtos SET ivavenda = ") + newRate
+        moved = out.Command(QStringLiteral("UPDATE produtos SET ivavenda = ") + newRate
                             + QStringLiteral(" WHERE ivavenda=") + oldRate);
     } else if (IsQuibon(app)) {
         // A moved product's id is cleared; the first row of a scheduled change writes 0
         // instead, as its insert of a missing rate does.
         const QString id = variant == TRunVariant::ScheduledFirstRow ? QStringLiteral("0")
                                                                      : QStringLiteral("NULL");
-        SendCommand(db, QStringLiteral("UPDATE produtos SET iva = ") + newRate + QStringLiteral(", id = ")
+        moved = out.Command(QStringLiteral("UPDATE produtos SET iva = ") + newRate + QStringLiteral(", id = ")
                             + id + QStringLiteral(" WHERE iva=") + oldRate);
     } else {
-        SendCommand(db, QStringLiteral("UPDATE produtos SET iva = ") + newRate
+        moved = out.Command(QStringLiteral("UPDATE produtos SET iva = ") + newRate
                             + QStringLiteral(" WHERE iva=") + oldRate);
     }
 
-    SendCommand(db, QStringLiteral("UPDATE produtos SET ivacompra = ") + newRate
+    out.Command(QStringLiteral("UPDATE produtos SET ivacompra = ") + newRate
                         + QStringLiteral(" WHERE ivacompra=") + oldRate);
 
-    if (!IsQuibon(app)) return;
+    if (!IsQuibon(app)) return moved;
 
-    bool hasIva2 = false;
-    bool hasResale = false;
-    {
-        TOpenRead read(db, kProductProbe);
-        hasIva2 = db.FindField(QStringLiteral("iva2"));
-        hasResale = db.FindField(QStringLiteral("ivarevenda"));
-        read.close();
-    }
+    const std::vector<bool> found = out.HasColumns(kProductProbe, {QStringLiteral("iva2"), QStringLiteral("ivarevenda")});
+    const bool hasIva2 = found[0];
+    const bool hasResale = found[1];
     if (hasIva2) {
-        SendCommand(db, QStringLiteral("UPDATE produtos SET iva2 = ") + newRate
+        out.Command(QStringLiteral("UPDATE produtos SET iva2 = ") + newRate
                             + QStringLiteral(" WHERE iva2=") + oldRate);
         // After the move of iva above, so an empty iva2 takes the product's new sale rate.
-        SendCommand(db, QStringLiteral("UPDATE produtos SET iva2 = iva WHERE iva2 IS NULL"));
+        out.Command(QStringLiteral("UPDATE produtos SET iva2 = iva WHERE iva2 IS NULL"));
     }
     if (hasResale)
-        SendCommand(db, QStringLiteral("UPDATE produtos SET ivarevenda = ") + newRate
+        out.Command(QStringLiteral("UPDATE produtos SET ivarevenda = ") + newRate
                             + QStringLiteral(" WHERE ivarevenda = ") + oldRate);
 
     // The terminals keep their defaults as text: only a value written exactly as the old
     // rate was typed is moved ("06" does not match a stored "6").
     static const char* const keys[] = {"IVA POR DEFEITO", "IVA NO CONSUMO MINIMO", "IVA AO BALCAO"};
     for (const char* key : keys)
-        SendCommand(db, QStringLiteral("UPDATE configpostos SET valor = '") + newRate
+        out.Command(QStringLiteral("UPDATE configpostos SET valor = '") + newRate
                             + QStringLiteral("' WHERE (chave = '") + QLatin1String(key)
                             + QStringLiteral("') AND (valor = '") + oldRate + QStringLiteral("')"));
+    return moved;
 }

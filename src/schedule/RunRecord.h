@@ -1,0 +1,81 @@
+#pragma once
+// The record of every change run, "TaxasIVA.log" beside the settings file (or, where that
+// folder cannot be written, in the same per-user folder the schedule guard falls back to).
+//
+// UTF-8 with a byte-order mark, CR LF line ends, only ever appended to. A run writes two
+// blocks, each with one write and so whole or not at all, linked by the run's id:
+//   "== Início <id> ==" when the run starts: who, where, what was asked;
+//   "== Fim <id> =="    when it ends: every statement with its time and rows, the outcome.
+// A start block with no end block belongs to a run in progress or to a process that was
+// killed. A run holds "TaxasIVA.log.<id>.lock" while it lasts, so the next start can tell
+// the two apart: it closes a dead run's record with the outcome "interrompida". The texts
+// never hold a password: the data-link file is named, never read into the record.
+
+#include "ChangeRun.h"
+#include "RunObserver.h"
+#include "TChangeRequest.h"
+
+#include <QDateTime>
+#include <QLockFile>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+// What the start block says.
+struct TRunStart {
+    QDateTime start;
+    QString user;       // the operating system's
+    QString computer;
+    TAppKind app;
+    QString dataLink;   // the data-link file's path, or the connection string's kind
+    TRunKind kind = TRunKind::Immediate;
+    TChangeRequest request;
+};
+
+enum class TRunOutcome { Committed, RolledBack, Cancelled };
+
+// The data-link file a connection string names, found as the connection finds it; the
+// string's provider when it names none (never the string itself, which may hold a password).
+QString DataLinkFileOf(const QString& connectionString, const QString& currentDir);
+
+// The logged-on user and the computer's name.
+QString OperatingSystemUser();
+QString ComputerName();
+
+// One run's record: opened at construction, closed by Finish. Collects the statements as an
+// observer of the run (on the run's thread; read only after the run has ended).
+class TRunRecord : public TRunObserver {
+public:
+    // fallbackFolder: empty means the per-user folder of the schedule guard.
+    TRunRecord(const QString& settingsPath, const TRunStart& start, const QString& fallbackFolder = QString());
+    ~TRunRecord() override;
+
+    QString id() const { return id_; }
+    // Where the record went; empty when neither place could be written (the run goes on:
+    // a change must not wait on its log).
+    QString path() const { return path_; }
+
+    void StatementDone(const TStatementReport& report) override;
+    void RowDone(int row, qint64 productsMoved) override;
+    // Products moved per row (-1: the row did not run or the driver does not count).
+    qint64 productsMoved(int row) const { return moved_[row]; }
+
+    // The end block; errorText for a rolled-back run.
+    void Finish(TRunOutcome outcome, const QString& errorText, const QDateTime& end);
+
+private:
+    QString id_;
+    QString path_;
+    std::unique_ptr<QLockFile> lock_;
+    QByteArray statements_;
+    qint64 moved_[3] = {-1, -1, -1};
+    bool finished_ = false;
+};
+
+// Start blocks of runs that died (no end block, nobody holding their lock) get the end block
+// "interrompida" with the moment they were found; returns their ids.
+QStringList CloseInterruptedRuns(const QString& settingsPath, const QDateTime& now,
+                                 const QString& fallbackFolder = QString());
+
+// The log's paths, beside the settings file first.
+QStringList RunLogPlaces(const QString& settingsPath, const QString& fallbackFolder = QString());

@@ -329,8 +329,18 @@ void Tmain::btalterarClick()
     if (!check.accepted)
         return;
     // The controls are read again: the check's focus moves change nothing they hold. A
-    // failure rolls the whole change back and leaves this page with the entries as typed.
-    RunChange(cn_, RequestFromControls(), TRunKind::Immediate);
+    // failure or a cancel rolls the whole change back and leaves this page with the entries
+    // as typed.
+    const TChangeRequest request = RequestFromControls();
+    std::array<qint64, 3> moved{};
+    try {
+        moved = RunInBackground(request, TRunKind::Immediate, {});
+    } catch (const TDbCancelled&) {
+        dialogs_->ShowMessage(QStringLiteral("A alteração foi cancelada. Nada foi alterado na base de dados."),
+                              QStringLiteral("Aviso"));
+        return;
+    }
+    ShowRunSummary(request, moved);
     SetActivePage(tabconcluido);
 }
 

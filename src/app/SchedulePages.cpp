@@ -97,6 +97,9 @@ void Tmain::tabwaitShow()
 
 void Tmain::AgendaTimer()
 {
+    // A run in progress is this very change (or an immediate one): nothing to check now.
+    if (running_)
+        return;
     // Off first: nothing below may be entered twice, whatever it waits for.
     agenda_.stop();
     if (env_.clock() < AdvDateTimePicker1->dateTime()) {
@@ -137,7 +140,7 @@ void Tmain::AgendaTimer()
         TRunHooks hooks;
         hooks.beforeCommit = [this] { guard_->BeforeCommit(); };
         hooks.afterCommit = [this] { guard_->AfterCommit(); };
-        RunChange(cn_, RequestFromControls(), TRunKind::Scheduled, hooks);
+        RunInBackground(RequestFromControls(), TRunKind::Scheduled, hooks);
     } catch (...) {
         // The run was rolled back, so the file and the entry stay for the next start; this
         // process makes no further attempt.

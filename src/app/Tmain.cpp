@@ -74,6 +74,7 @@ Tmain::Tmain(const TmainEnvironment& environment, QWidget* parent)
 
     BuildHeader();
     BuildPages();
+    BuildRunProgress();
     BuildTray();
     ConnectHandlers();
 
@@ -244,7 +245,13 @@ void Tmain::BuildWaitPage(QWidget* page)
 
 std::function<void()> Tmain::Handler(void (Tmain::*handler)())
 {
-    return [this, handler] { Guarded([this, handler] { (this->*handler)(); }); };
+    const bool startsNothing =
+        handler == &Tmain::Button1Click || handler == &Tmain::EventosMinimize || handler == &Tmain::Restaurar1Click;
+    return [this, handler, startsNothing] {
+        if (running_ && !startsNothing)
+            return;
+        Guarded([this, handler] { (this->*handler)(); });
+    };
 }
 
 void Tmain::ConnectHandlers()
@@ -358,6 +365,11 @@ void Tmain::FormCreate()
 
 void Tmain::closeEvent(QCloseEvent* event)
 {
+    // A change half-way must end by its own commit or rollback; "Cancelar" is the way out.
+    if (running_) {
+        event->ignore();
+        return;
+    }
     QWidget::closeEvent(event);
     // The platform ends the program when its last visible window closes; a window hidden in
     // the notification area is not visible, and a scheduled run that ends it there must

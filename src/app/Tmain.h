@@ -3,6 +3,7 @@
 // handler is named after its control and event; each runs inside Guarded(), so no
 // exception ever unwinds through Qt.
 
+#include "ChangeRun.h"
 #include "CheckChangeRequest.h"
 #include "Dialogs.h"
 #include "TChangeRequest.h"
@@ -12,6 +13,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -23,8 +25,10 @@ class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QProgressBar;
 class QPushButton;
 class QStackedWidget;
+class TBackgroundRun;
 class QSystemTrayIcon;
 class TScheduleGuard;
 
@@ -77,6 +81,9 @@ public:
     // Runs one handler body; anything it throws is shown by the error report.
     void Guarded(const std::function<void()>& body) noexcept;
 
+    // True while a change runs: the handlers that could start or change anything refuse.
+    bool Running() const { return running_; }
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -95,9 +102,24 @@ private:
     void ConnectRateEntryHandlers();
     void BuildTray();
     void ConnectScheduleHandlers();
+    void BuildRunProgress();
 
-    // Binds a handler to a signal through the error report.
+    // Binds a handler to a signal through the error report; while a change runs, the
+    // handler is not entered (the tray's and the minimise's excepted: they start nothing).
     std::function<void()> Handler(void (Tmain::*handler)());
+
+    // The change run off the window's thread, with its progress shown, its record written
+    // and, for an immediate run, "Cancelar" offered. Returns the products each row moved;
+    // throws what the run threw (TDbCancelled after a cancel), the change rolled back.
+    std::array<qint64, 3> RunInBackground(const TChangeRequest& request, TRunKind kind, TRunHooks hooks);
+    void btcancelarClick();
+    // The page's controls while a run lasts: the progress shown, everything else held.
+    void BeginRunDisplay(TRunKind kind);
+    void EndRunDisplay();
+    void ShowRunProgress(int done, int total);
+    void ShowRunRow(int row);
+    void ShowRunSummary(const TChangeRequest& request, const std::array<qint64, 3>& moved);
+    class TRunRelay;
 
     // handlers
     void FormCreate();
@@ -155,6 +177,11 @@ private:
     // The schedule this process acts on, once one is written or resumed.
     std::unique_ptr<TScheduleGuard> guard_;
     bool restoringFromTray_ = false;
+    bool running_ = false;
+    TBackgroundRun* run_ = nullptr;       // the run in progress, for "Cancelar"
+    TChangeRequest runRequest_;           // what the run in progress was asked
+    QList<QWidget*> heldDuringRun_;       // controls disabled by the run, to give back
+    QPointer<QWidget> focusBeforeRun_;
     TAppKind detectedApp_;
     bool vatIncluded_ = false;
 
@@ -206,8 +233,15 @@ private:
     QPushButton* btalterar = nullptr;
     QPushButton* BitBtn2 = nullptr;
 
+    // the run's progress, on page 2 or page 5 as the run is immediate or scheduled
+    QWidget* progresso = nullptr;
+    QLabel* lbprogresso = nullptr;
+    QProgressBar* barraprogresso = nullptr;
+    QPushButton* btcancelar = nullptr;
+
     // page 3
     QLabel* Label11 = nullptr;
+    QLabel* lbresumo = nullptr;
     QPushButton* PNGButton1 = nullptr;
     QPushButton* Fechar = nullptr;
 

@@ -256,8 +256,10 @@ private slots:
             firstSent << statement;
             if (other == "during" && !secondTicked) {
                 secondTicked = true;
-                Tick(second->window());
-                QVERIFY(!second->window().isVisible());
+                OnWindowThread([&] {
+                    Tick(second->window());
+                    QVERIFY(!second->window().isVisible());
+                });
             }
         });
         first->window().show();

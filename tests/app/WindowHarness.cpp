@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QThread>
 
 namespace {
 
@@ -165,4 +166,12 @@ void ScheduleIn(const QString& folder, TChangeRequest request, const QDateTime& 
 void Tick(Tmain& window)
 {
     QMetaObject::invokeMethod(&window.Agenda(), "timeout");
+}
+
+void OnWindowThread(const std::function<void()>& f)
+{
+    if (QThread::currentThread() == qApp->thread())
+        f();
+    else
+        QMetaObject::invokeMethod(qApp, f, Qt::BlockingQueuedConnection);
 }

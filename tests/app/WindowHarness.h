@@ -97,3 +97,7 @@ void ScheduleIn(const QString& folder, TChangeRequest request, const QDateTime& 
 
 // The timer's tick, as the event loop delivers it.
 void Tick(Tmain& window);
+
+// Runs f on the window's thread and waits for it: a statement observer runs on the thread
+// of the change, while the window answers from its own.
+void OnWindowThread(const std::function<void()>& f);

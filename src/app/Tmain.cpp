@@ -5,6 +5,7 @@
 #include "HeaderBand.h"
 #include "MessageBoxDialogs.h"
 #include "Pictures.h"
+#include "RunRecord.h"
 #include "ScheduleGuard.h"
 #include "SettingsFile.h"
 #include "UiFont.h"
@@ -360,6 +361,9 @@ void Tmain::ReportError(const QString& text) noexcept
 void Tmain::FormCreate()
 {
     SetActivePage(tabcondicoes);
+    // A run whose process was killed left its record open: closed now as interrupted, so
+    // the record tells it apart from one that ended.
+    CloseInterruptedRuns(env_.settingsFile, env_.clock());
     ResumeSchedule();
 }
 

@@ -4,7 +4,35 @@
 
 #include "WindowHarness.h"
 
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
 namespace {
+
+const QString kCancelQuestion = QStringLiteral("Cancelar a alteração? Nada será alterado.");
+const QString kCancelled = QStringLiteral("A alteração foi cancelada. Nada foi alterado na base de dados.");
+
+// The record the window's runs left beside its settings file, as text; checks the form every
+// record must have on the way.
+QString RecordText(const TWindowHarness& h)
+{
+    const QByteArray bytes = FileBytes(QDir(h.home()).filePath(QStringLiteral("TaxasIVA.log")));
+    if (!bytes.startsWith("\xEF\xBB\xBF") || bytes.count("\n") != bytes.count("\r\n"))
+        return QStringLiteral("(not UTF-8 with a byte-order mark and CR LF lines)");
+    return QString::fromUtf8(bytes.mid(3));
+}
+
+// The last "Resultado:" line of the record, and how many statements its last end block lists.
+QString LastOutcome(const QString& record)
+{
+    const qsizetype at = record.lastIndexOf(QStringLiteral("Resultado: "));
+    return at < 0 ? QString() : record.mid(at).section(QStringLiteral("\r\n"), 0, 0);
+}
+int LastStatementCount(const QString& record)
+{
+    return int(record.mid(record.lastIndexOf(QStringLiteral("== Fim "))).count(QStringLiteral("\r\nInstrução ")));
+}
 
 // product code -> price, for the products whose rateColumn holds rate.
 QMap<QString, double> PricesAt(const TTempInstallation& db, const QString& price, const QString& rateColumn,
@@ -59,15 +87,32 @@ private slots:
         const auto untouchedBefore = PricesAt(*db, sale.price, sale.rate, 6);
         QVERIFY(!saleBefore.isEmpty() && !purchaseBefore.isEmpty() && !untouchedBefore.isEmpty());
 
+        const int moving = db->scalar(QStringLiteral("SELECT COUNT(*) FROM produtos WHERE %1=13").arg(sale.rate)).toInt();
+
         TWindowHarness h;
         QVERIFY(h.openRateEntry());
         h.fill("Taxa1=1;anterior=13;nova=23;descricao=Taxa normal 23;opvenda=1;opcompra=1;oparredondar=1;casas=2");
         const QString controls = h.state();
+        TStatementLog log;
+        log.attach(h.window().cn());
         h.click("btalterar");
 
         QCOMPARE(h.window().ActivePage(), int(tabconcluido));
         QCOMPARE(h.dialogs.texts(), QStringList{kConfirmation});
         QCOMPARE(h.state(), controls);
+        QCOMPARE(h.child<QLabel>("lbresumo")->text(), QStringLiteral("13% → 23%: %1 produtos").arg(moving));
+        QVERIFY(!h.child<QWidget>("progresso")->isVisible());
+        QCOMPARE(h.window().cursor().shape(), Qt::ArrowCursor);
+
+        // The record: who and what, then every statement the run sent (the check's look-up
+        // before it is not the run's), then the commit.
+        const QString record = RecordText(h);
+        for (const QString& line : {QStringLiteral("Aplicação: ") + app, QStringLiteral("Execução: imediata"),
+                                    QStringLiteral("Linha 1: 13% → 23%, descrição \"Taxa normal 23\""),
+                                    QStringLiteral("Resultado: confirmada")})
+            QVERIFY2(record.contains(line + QStringLiteral("\r\n")), qPrintable(record));
+        QVERIFY2(record.contains(QDir::toNativeSeparators(db->folder())), qPrintable(record));
+        QCOMPARE(LastStatementCount(record), int(log.statements.size()) - 1);
 
         QCOMPARE(db->scalar("SELECT COUNT(*) FROM iva WHERE factor=13").toInt(), 0);
         QCOMPARE(db->scalar("SELECT descricao FROM iva WHERE factor=23").toString(), QStringLiteral("Taxa normal 23"));
@@ -134,6 +179,14 @@ private slots:
         if (failAt > 0)
             QCOMPARE(log.statements.size(), failAt);
         QCOMPARE(db->dump(), before);
+        // The record says the run was rolled back, with the database's own words, and lists
+        // the statements sent before the failure.
+        const QString record = RecordText(h);
+        QVERIFY2(LastOutcome(record).startsWith(QStringLiteral("Resultado: anulada: ")), qPrintable(record));
+        if (!expectedText.isEmpty())
+            QVERIFY2(LastOutcome(record).contains(expectedText), qPrintable(record));
+        if (failAt > 0)
+            QCOMPARE(LastStatementCount(record), failAt - 4);
 
         // The operator can mend the cause and press the button again: the same request then
         // runs whole.
@@ -144,6 +197,114 @@ private slots:
             QCOMPARE(h.window().ActivePage(), int(tabconcluido));
             QCOMPARE(db->scalar("SELECT COUNT(*) FROM produtos WHERE iva=6").toInt(), 0);
         }
+    }
+
+    // "Cancelar" during the run. Sim interrupts the statement in flight (a trigger that would
+    // run for hours), rolls back, and brings page 2 back as typed with an "Aviso"; Não lets
+    // the run go on to the done page.
+    void cancel_data()
+    {
+        QTest::addColumn<bool>("yes");
+        QTest::newRow("Sim, mid-statement") << true;
+        QTest::newRow("Não") << false;
+    }
+
+    void cancel()
+    {
+        QFETCH(bool, yes);
+        const auto db = EnteredInstallation(QStringLiteral("Varlo"));
+        if (yes)
+            db->exec("CREATE TRIGGER lento BEFORE UPDATE OF precovenda ON produtos BEGIN "
+                     "SELECT count(*) FROM produtos a, produtos b, produtos c, produtos d; END");
+        const QString before = db->dump();
+
+        TWindowHarness h;
+        QVERIFY(h.openRateEntry());
+        h.fill("Taxa1=1;anterior=13;nova=23;descricao=normal;opvenda=1;opcompra=1");
+        const QString controls = h.state();
+        h.dialogs.answers = {true, yes};
+        TStatementLog log;
+        log.attach(h.window().cn());
+        bool pressed = false;
+        h.window().cn().setObserver([&](const QString& statement, TStatementKind kind) {
+            log.statements << statement;
+            log.kinds << kind;
+            if (pressed || !statement.startsWith("UPDATE produtos SET precovenda"))
+                return;
+            pressed = true;
+            if (yes)  // once the statement is surely under way
+                QMetaObject::invokeMethod(qApp, [&] { QTimer::singleShot(200, [&] { h.click("btcancelar"); }); });
+            else
+                OnWindowThread([&] { h.click("btcancelar"); });
+        });
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        QObject::connect(&watchdog, &QTimer::timeout, [] { qFatal("the cancel did not stop the statement in flight"); });
+        watchdog.start(20000);
+        h.click("btalterar");
+        watchdog.stop();
+
+        QVERIFY(pressed);
+        QCOMPARE(h.dialogs.shown[1], (TShownBox{TShownBox::Question, kCancelQuestion, "Confirme"}));
+        if (yes) {
+            QCOMPARE(h.dialogs.shown.size(), size_t(3));
+            QCOMPARE(h.dialogs.shown[2], (TShownBox{TShownBox::Message, kCancelled, "Aviso"}));
+            QCOMPARE(h.window().ActivePage(), int(tabexec));
+            QCOMPARE(h.state(), controls);
+            QVERIFY(h.child<QPushButton>("btalterar")->isVisible() && h.child<QPushButton>("btalterar")->isEnabled());
+            QVERIFY(h.child<QWidget>("anterior")->isEnabled());
+            QVERIFY(log.statements.last().startsWith("UPDATE produtos SET precovenda"));
+            QCOMPARE(db->dump(), before);
+            QCOMPARE(LastOutcome(RecordText(h)), QStringLiteral("Resultado: cancelada pelo operador"));
+        } else {
+            QCOMPARE(h.dialogs.shown.size(), size_t(2));
+            QCOMPARE(h.window().ActivePage(), int(tabconcluido));
+            QCOMPARE(db->scalar("SELECT COUNT(*) FROM produtos WHERE iva=13").toInt(), 0);
+        }
+    }
+
+    // While the run lasts the window paints its progress and takes nothing else: a second
+    // press of the button (its signal, past the disabled control), Escape, the timer's tick
+    // and the close box all do nothing; the cursor is busy; the bar counts the statements.
+    void nothingElseDuringTheRun()
+    {
+        const auto db = EnteredInstallation(QStringLiteral("Varlo"));
+        TWindowHarness h;
+        QVERIFY(h.openRateEntry());
+        h.fill("Taxa2=1;anterior2=13;nova2=23;descricao2=normal;Taxa3=1;anterior3=6;nova3=5;descricao3=cinco;opcompra=1");
+        TStatementLog log;
+        log.attach(h.window().cn());
+        QStringList seen;
+        h.window().cn().setObserver([&](const QString& statement, TStatementKind kind) {
+            log.statements << statement;
+            log.kinds << kind;
+            if (log.statements.size() != 2 + 8)  // row 3's first: the check's two, row 2's seven
+                return;
+            OnWindowThread([&] {
+                Tmain& w = h.window();
+                QVERIFY(w.Running());
+                seen << h.child<QLabel>("lbprogresso")->text();
+                const auto* bar = h.child<QProgressBar>("barraprogresso");
+                seen << QStringLiteral("%1/%2").arg(bar->value()).arg(bar->maximum());
+                QVERIFY(h.child<QWidget>("progresso")->isVisible() && h.child<QWidget>("btcancelar")->isVisible());
+                QVERIFY(!h.child<QWidget>("anterior")->isEnabled() && !h.child<QWidget>("btalterar")->isVisible());
+                QCOMPARE(w.cursor().shape(), Qt::BusyCursor);
+                emit h.child<QPushButton>("btalterar")->clicked();
+                emit h.child<QPushButton>("BitBtn1")->clicked();
+                QTest::keyClick(&w, Qt::Key_Escape);
+                Tick(w);
+                w.close();
+                QVERIFY(w.isVisible());
+            });
+        });
+        h.click("btalterar");
+
+        QCOMPARE(seen, (QStringList{"Linha 2 de 2: 6% → 5%", "7/15"}));
+        QCOMPARE(h.window().ActivePage(), int(tabconcluido));
+        QCOMPARE(h.dialogs.texts(), QStringList{kConfirmation});
+        // The check's two look-ups and one run: nothing was started a second time.
+        QCOMPARE(log.statements.size(), 2 + 15);
+        QCOMPARE(h.child<QLabel>("lbresumo")->text().count(u'\n'), 1);
     }
 };
 

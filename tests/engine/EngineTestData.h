@@ -1,6 +1,7 @@
 #pragma once
 // Requests and database shapes shared by the engine's tests.
 
+#include "RunObserver.h"
 #include "TChangeRequest.h"
 #include "TempInstallation.h"
 #include <QMetaType>
@@ -26,5 +27,21 @@ void SetRates(const TTempInstallation& inst, const QList<int>& factors);
 
 // One statement per non-empty line, surrounding blanks of each line dropped.
 QStringList Lines(const char* text);
+
+// Everything a run tells its observer.
+struct TRecordingObserver : TRunObserver {
+    QList<int> totals;
+    QList<TStatementReport> reports;
+    QList<qint64> moved;  // per row done, in order
+    void TotalChanged(int total) override { totals << total; }
+    void StatementDone(const TStatementReport& r) override { reports << r; }
+    void RowDone(int, qint64 productsMoved) override { moved << productsMoved; }
+    QStringList sql() const
+    {
+        QStringList out;
+        for (const auto& r : reports) out << r.sql;
+        return out;
+    }
+};
 
 Q_DECLARE_METATYPE(TChangeRequest)

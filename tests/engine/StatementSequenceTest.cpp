@@ -311,8 +311,11 @@ SELECT TOP 1 * FROM produtos
         auto db = inst->connect();
         TStatementLog log;
         log.attach(*db);
+        TRecordingObserver observer;
+        TRunHooks hooks;
+        hooks.observer = &observer;
         try {
-            RunChange(*db, request, kind);
+            RunChange(*db, request, kind, hooks);
         } catch (const std::exception& e) {
             QFAIL(qPrintable(log.statements.join('\n') + "\n" + e.what()));
         }
@@ -321,6 +324,16 @@ SELECT TOP 1 * FROM produtos
             QCOMPARE(log.kinds.value(i), log.statements[i].startsWith("SELECT") ? TStatementKind::Read
                                                                                 : TStatementKind::Command);
         QVERIFY(!db->inTransaction());
+
+        // The observer saw the same statements, counted one by one, and the total it was
+        // given was never below what had been sent and, at the end, exactly what was sent.
+        QCOMPARE(observer.sql(), expected);
+        for (int i = 0; i < observer.reports.size(); ++i) {
+            QCOMPARE(observer.reports[i].done, i + 1);
+            QVERIFY(observer.reports[i].total >= i + 1);
+        }
+        if (!expected.isEmpty())
+            QCOMPARE(observer.totals.last(), int(expected.size()));
     }
 
     // Texts a hand-edited settings file or a paste can carry are refused before anything is

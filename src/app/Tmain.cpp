@@ -18,6 +18,7 @@
 #include <QShortcut>
 #include <QStackedWidget>
 #include <QStyle>
+#include <QSystemTrayIcon>
 
 namespace {
 
@@ -62,6 +63,8 @@ Tmain::Tmain(const TmainEnvironment& environment, QWidget* parent)
         env_.executablePath = QCoreApplication::applicationFilePath();
     if (!env_.clock)
         env_.clock = [] { return QDateTime::currentDateTime(); };
+    if (!env_.trayAvailable)
+        env_.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
 
     setObjectName(QStringLiteral("main"));
     setWindowTitle(QStringLiteral("Alteração de Taxas de IVA"));
@@ -79,8 +82,10 @@ Tmain::Tmain(const TmainEnvironment& environment, QWidget* parent)
     BuildTray();
     ConnectHandlers();
 
-    if (const QScreen* screen = this->screen())
-        move(screen->availableGeometry().center() - QPoint(kClientWidth / 2, kClientHeight / 2));
+    // The platform window, made now, tells the frame where the platform knows it before the
+    // window is shown (Windows does).
+    create();
+    CentreOnScreen();
 
     Guarded([this] { FormCreate(); });
 }
@@ -365,6 +370,26 @@ void Tmain::FormCreate()
     // the record tells it apart from one that ended.
     CloseInterruptedRuns(env_.settingsFile, env_.clock());
     ResumeSchedule();
+}
+
+void Tmain::CentreOnScreen()
+{
+    const QScreen* screen = this->screen();
+    if (!screen)
+        return;
+    QRect frame = frameGeometry();
+    frameCounted_ = frame.size() != size();
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
+}
+
+void Tmain::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    // An X11 window manager puts its frame round the window only once it is shown, and the
+    // window moves as it does: the window is centred again, once, with that frame.
+    if (!frameCounted_ && frameGeometry().size() != size())
+        CentreOnScreen();
 }
 
 void Tmain::closeEvent(QCloseEvent* event)

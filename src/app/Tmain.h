@@ -25,6 +25,7 @@ class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QMoveEvent;
 class QProgressBar;
 class QPushButton;
 class QStackedWidget;
@@ -44,12 +45,13 @@ enum TWizardPage {
 
 // What the window takes from the outside world; tests replace each piece. An empty or null
 // member means the real thing: message boxes, SettingsFilePath(), the executable's own
-// path, the system clock.
+// path, the system clock, whether the desktop has a notification area.
 struct TmainEnvironment {
     TDialogs* dialogs = nullptr;
     QString settingsFile;
     QString executablePath;
     std::function<QDateTime()> clock;
+    std::function<bool()> trayAvailable;
 };
 
 class Tmain : public QWidget {
@@ -87,6 +89,7 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
 private:
     // construction
@@ -146,6 +149,7 @@ private:
     void AgendaTimer();
     void Button1Click();
     void EventosMinimize();
+    void TrayClick();
     void TrayDblClick();
     void Restaurar1Click();
 
@@ -154,6 +158,8 @@ private:
     // Removes every trace of the schedule: the file, the start-up entry, the guard's records.
     void RemoveSchedule();
     void RestoreFromTray();
+    // Places the window, its frame counted, in the middle of its screen's available area.
+    void CentreOnScreen();
     // Page 4 and page 5 becoming visible; false when the show is the window coming back
     // from the tray, which is no showing of the page.
     bool IsPageShow(const QEvent* event) const;
@@ -182,6 +188,8 @@ private:
     TChangeRequest runRequest_;           // what the run in progress was asked
     QList<QWidget*> heldDuringRun_;       // controls disabled by the run, to give back
     QPointer<QWidget> focusBeforeRun_;
+    // Whether the last centring knew the frame the platform puts round the window.
+    bool frameCounted_ = false;
     TAppKind detectedApp_;
     bool vatIncluded_ = false;
 

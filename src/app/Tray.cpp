@@ -46,7 +46,11 @@ void Tmain::BuildTray()
 
     connect(Button1, &QPushButton::clicked, this, Handler(&Tmain::Button1Click));
     connect(Tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::DoubleClick)
+        // StatusNotifierItem trays (KDE, GNOME's extension) send one activation on a click and
+        // never a double-click.
+        if (reason == QSystemTrayIcon::Trigger)
+            Guarded([this] { TrayClick(); });
+        else if (reason == QSystemTrayIcon::DoubleClick)
             Guarded([this] { TrayDblClick(); });
     });
     connect(Restaurar1, &QAction::triggered, this, Handler(&Tmain::Restaurar1Click));
@@ -54,7 +58,10 @@ void Tmain::BuildTray()
 
 void Tmain::Button1Click()
 {
-    Tray->show();
+    // Without a notification area there would be no icon to bring the window back: it is
+    // only minimised then, and its taskbar button stays.
+    if (env_.trayAvailable())
+        Tray->show();
     showMinimized();
 }
 
@@ -62,10 +69,17 @@ void Tmain::EventosMinimize()
 {
     if (!isMinimized())
         return;  // restored before this came round
+    if (!env_.trayAvailable())
+        return;  // left on the taskbar, the only way back
     // Minimised some other way (the taskbar, a window manager's key): without the icon a
     // hidden window could not be brought back, short of ending the program.
     Tray->show();
     hide();
+}
+
+void Tmain::TrayClick()
+{
+    RestoreFromTray();
 }
 
 void Tmain::TrayDblClick()
@@ -87,5 +101,8 @@ void Tmain::RestoreFromTray()
         show();
         showNormal();
     }
+    // In front and with the keyboard, as the platform's own restore leaves a window.
+    raise();
+    activateWindow();
     Tray->hide();
 }

@@ -6,8 +6,7 @@
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(kAppTitle);
-    QApplication::setApplicationDisplayName(kAppTitle);
+    SetApplicationTitle();
 
     Tmain window;
     window.show();

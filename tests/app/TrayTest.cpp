@@ -40,6 +40,7 @@ int HiddenRun(const QString& folder)
     env.settingsFile = QDir(folder).filePath("Qorvanta.ini");
     env.executablePath = QDir(folder).filePath("taxas-iva");
     env.clock = [&] { return now; };
+    env.trayAvailable = [] { return true; };
     Tmain window(env);
     bool hidden = false;
     int shownAgain = 0;
@@ -93,25 +94,32 @@ private slots:
     void cleanup() { db_.reset(); }
 
     // Hidden by "Minimizar para a Barra de Tarefas" (or minimised by the platform, which
-    // shows the icon too, or the window could not be had back) and restored by the icon:
-    // the window comes back un-minimised on its page, the icon goes, and the wait goes on
-    // as it was. The return is no showing of the wait page: even with the moment come, no
-    // check runs and the label is not rebuilt.
+    // shows the icon too, or the window could not be had back) and restored by the icon
+    // (a double-click, or the one activation some trays send): the window comes back
+    // un-minimised on its page, the icon goes, and the wait goes on as it was. The return is
+    // no showing of the wait page: even with the moment come, no check runs and the label is
+    // not rebuilt. Without a notification area the window stays on the taskbar instead.
     void hideAndRestore_data()
     {
         QTest::addColumn<QString>("hide");
         QTest::addColumn<QString>("restore");
-        QTest::newRow("button, double-click") << "Button1" << "double-click";
-        QTest::newRow("platform, Restaurar") << "platform" << "Restaurar";
+        QTest::addColumn<bool>("notificationArea");
+        QTest::newRow("button, double-click") << "Button1" << "double-click" << true;
+        QTest::newRow("button, single activation") << "Button1" << "activation" << true;
+        QTest::newRow("platform, Restaurar") << "platform" << "Restaurar" << true;
+        QTest::newRow("no notification area, button") << "Button1" << "taskbar" << false;
+        QTest::newRow("no notification area, platform") << "platform" << "taskbar" << false;
     }
 
     void hideAndRestore()
     {
         QFETCH(QString, hide);
         QFETCH(QString, restore);
+        QFETCH(bool, notificationArea);
         TWindowHarness h([&](TmainEnvironment& env) {
             Schedule(QFileInfo(env.settingsFile).absolutePath());
             env.clock = [this] { return now_; };
+            env.trayAvailable = [notificationArea] { return notificationArea; };
         });
         auto* tray = h.window().findChild<QSystemTrayIcon*>("Tray");
         auto* label = h.child<QLabel>("Label25");
@@ -124,8 +132,10 @@ private slots:
             h.click("Button1");
         else
             h.window().showMinimized();
-        QTRY_VERIFY(!h.window().isVisible());
-        QVERIFY(tray->isVisible());
+        QTRY_VERIFY(h.window().isMinimized() || !h.window().isVisible());
+        QTest::qWait(50);  // the minimise notification has come round
+        QCOMPARE(h.window().isVisible(), !notificationArea);
+        QCOMPARE(tray->isVisible(), notificationArea);
         QCOMPARE(tray->toolTip(), QStringLiteral("Alteração de Taxas de IVA"));
         QVERIFY(!tray->icon().isNull());
         const QMenu* menu = tray->contextMenu();
@@ -139,8 +149,12 @@ private slots:
         now_ = kMoment.addSecs(5);
         if (restore == "double-click")
             emit tray->activated(QSystemTrayIcon::DoubleClick);
-        else
+        else if (restore == "activation")
+            emit tray->activated(QSystemTrayIcon::Trigger);
+        else if (restore == "Restaurar")
             h.window().findChild<QAction*>("Restaurar1")->trigger();
+        else
+            h.window().showNormal();
         QTest::qWait(50);
         QVERIFY(h.window().isVisible());
         QVERIFY(!h.window().isMinimized());

@@ -33,6 +33,8 @@ TWindowHarness::TWindowHarness(const std::function<void(TmainEnvironment&)>& pre
     if (!WriteFileBytes(environment.executablePath, QByteArray()))
         qFatal("cannot make the program file");
     environment.clock = [] { return QDateTime(QDate(2024, 3, 1), QTime(10, 0)); };
+    // A desktop with a notification area (the offscreen platform has none).
+    environment.trayAvailable = [] { return true; };
     if (prepare)
         prepare(environment);
     window_ = std::make_unique<Tmain>(environment);

@@ -22,7 +22,8 @@ class TWindowHarness {
 public:
     TWindowHarness();
     // The window's creation handler reads the settings file: prepare gets the environment
-    // (settings file and an empty program file in home(), a fixed clock) to change before
+    // (settings file and an empty program file in home(), a fixed clock, a notification
+    // area) to change before
     // the window is made. Without show the test shows it itself (show()), after looking at
     // the window as it was made.
     explicit TWindowHarness(const std::function<void(TmainEnvironment&)>& prepare, bool show = true);

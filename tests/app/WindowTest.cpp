@@ -2,6 +2,7 @@
 // navigation between pages, Escape and the close box, focus that is no page entry, the error
 // report and the real message boxes.
 
+#include "ErrorReport.h"
 #include "MessageBoxDialogs.h"
 #include "UiFont.h"
 #include "WindowHarness.h"
@@ -12,6 +13,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QStackedWidget>
 
 namespace {
@@ -155,6 +157,16 @@ private slots:
     {
         TWindowHarness h;
         QCOMPARE(h.window().windowTitle(), QStringLiteral("Alteração de Taxas de IVA"));
+        // Qt appends a display name, once one is set, to every title it hands the platform
+        // (offscreen excepted): the program sets only the name, which the display name follows.
+        SetApplicationTitle();
+        QCOMPARE(QCoreApplication::applicationName(), kAppTitle);
+        QCoreApplication::setApplicationName(QStringLiteral("sonda"));
+        QCOMPARE(QGuiApplication::applicationDisplayName(), QStringLiteral("sonda"));
+        SetApplicationTitle();
+        // Centred on the screen with the frame the platform puts round it.
+        QVERIFY(h.window().frameGeometry().size() != h.window().size());
+        QCOMPARE(h.window().frameGeometry().center(), h.window().screen()->availableGeometry().center());
         QCOMPARE(h.window().size(), QSize(431, 352));
         QCOMPARE(h.window().minimumSize(), h.window().maximumSize());
         QVERIFY(!(h.window().windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));

@@ -396,25 +396,31 @@ QString FindFileIgnoringCase(const QString& path, const QString& baseDir)
             current = QFileInfo(current).absolutePath();
             continue;
         }
-        const QString exact = QDir(current).filePath(part);
-        if (QFileInfo::exists(exact)) {
-            current = exact;
-            continue;
-        }
-        QStringList entries = QDir(current).entryList(
-            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-        QString match;
-        for (const QString& e : entries) {
-            if (e.compare(part, Qt::CaseInsensitive) == 0) {
-                match = e;
-                break;
-            }
-        }
-        if (match.isEmpty())
+        current = FindEntryIgnoringCase(current, part);
+        if (current.isEmpty())
             return {};
-        current = QDir(current).filePath(match);
     }
     return current;
+}
+
+QString FindEntryIgnoringCase(const QString& folder, const QString& name)
+{
+    const QDir dir(folder);
+    const QString lower = name.toLower();
+    const int dot = lower.lastIndexOf(u'.');
+    const QString stem = dot < 0 ? lower : lower.left(dot);
+    const QString extension = dot < 0 ? QString() : lower.mid(dot);
+    const QString capital = stem.left(1).toUpper() + stem.mid(1);
+    for (const QString& spelling : {name, lower, name.toUpper(), capital + extension, capital + extension.toUpper()})
+        if (QFileInfo::exists(dir.filePath(spelling)))
+            return dir.filePath(spelling);
+
+    const QStringList entries =
+        dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString& entry : entries)
+        if (entry.compare(name, Qt::CaseInsensitive) == 0)
+            return dir.filePath(entry);
+    return {};
 }
 
 TOdbcLink OdbcLinkForProviderString(const QString& oleDb, const QStringList& installedDrivers)

@@ -30,6 +30,14 @@ QString DataLinkConnectionLine(const QByteArray& bytes, const QString& fileNameF
 // string when there is none.
 QString FindFileIgnoringCase(const QString& path, const QString& baseDir);
 
+// The entry of folder called name without regard to case, as Windows finds it. The
+// spellings a copied installation holds in practice (as given, lower case, upper case, a
+// capital first letter with either case of extension) are tried by name first, so a folder
+// that may be entered but not listed still answers; the folder is listed only for any
+// other spelling. Returns the entry's path (which may be a broken link), or an empty
+// string when there is none.
+QString FindEntryIgnoringCase(const QString& folder, const QString& name);
+
 // What TDbConnection needs to open a connection named by an OLE DB connection string
 // ("FILE NAME=.\Varlo.UDL" or a full provider string).
 struct TOdbcLink {

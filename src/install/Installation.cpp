@@ -1,5 +1,6 @@
 #include "Installation.h"
 #include "DataLink.h"
+#include "OdbcOpen.h"
 #include "TDbConnection.h"
 
 #include <QAtomicInteger>
@@ -150,7 +151,7 @@ void RunSqliteScript(const QString& databaseFile, const QString& script)
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), name);
         db.setDatabaseName(SqliteOdbcConnectionString(databaseFile, true));
-        if (!db.open()) {
+        if (!OpenOdbcDatabase(db)) {
             failure = db.lastError().databaseText();
             if (failure.isEmpty())
                 failure = db.lastError().driverText();

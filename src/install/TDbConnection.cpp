@@ -1,5 +1,6 @@
 #include "TDbConnection.h"
 #include "DataLink.h"
+#include "OdbcOpen.h"
 #include "TSqlDialect.h"
 
 #include <QAtomicInteger>
@@ -92,7 +93,7 @@ struct TDbConnection::Impl {
                     "libqt6sql6-odbc");
             } else {
                 db.setDatabaseName(link.qtDatabaseName);
-                if (db.open()) {
+                if (OpenOdbcDatabase(db)) {
                     connectionName = name;
                     secrets = link.secrets;
                     translate = !DbmsName(db).contains(QLatin1String("SQL Server"), Qt::CaseInsensitive);

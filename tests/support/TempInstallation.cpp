@@ -1,6 +1,7 @@
 #include "TempInstallation.h"
 
 #include "Detection.h"
+#include "OdbcOpen.h"
 
 #include <QAtomicInteger>
 #include <QDir>
@@ -31,7 +32,7 @@ void WithConnection(const QString& databaseFile, Fn fn)
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), name);
         db.setDatabaseName(SqliteOdbcConnectionString(databaseFile, false));
-        if (!db.open()) {
+        if (!OpenOdbcDatabase(db)) {
             failure = db.lastError().text();
         } else {
             failure = fn(db);

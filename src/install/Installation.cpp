@@ -1,5 +1,4 @@
 #include "Installation.h"
-#include "DataLink.h"
 #include "OdbcOpen.h"
 #include "TDbConnection.h"
 
@@ -12,6 +11,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringEncoder>
+#include <QUrl>
 
 #include <stdexcept>
 
@@ -130,6 +130,18 @@ QString SchemaScript(const QString& app)
     return script;
 }
 
+// The database as the SQLite driver can be told of it in a connection string. The driver ends
+// a value at the first ';' and knows no braces, so a path that holds ';', '{' or '}' goes as a
+// SQLite URI, where they are percent-encoded; any other path goes as it is.
+static QString SqliteDatabaseValue(const QString& databaseFile)
+{
+    const QString path = QFileInfo(databaseFile).absoluteFilePath();
+    if (!path.contains(u';') && !path.contains(u'{') && !path.contains(u'}'))
+        return path;
+    const QString root = path.startsWith(u'/') ? QString() : QStringLiteral("/");  // C:/ on Windows
+    return QStringLiteral("file://") + root + QString::fromLatin1(QUrl::toPercentEncoding(path, "/:"));
+}
+
 QString SqliteOdbcConnectionString(const QString& databaseFile, bool mayCreate)
 {
     // NoTXN=0 keeps real transactions (the change runs as one); BigInt=1 hands integers over
@@ -137,7 +149,7 @@ QString SqliteOdbcConnectionString(const QString& databaseFile, bool mayCreate)
     // database an error instead of a new empty file; the lock timeout is kept short so that a
     // locked demo database fails within seconds rather than hanging the window.
     QString s = QStringLiteral("DRIVER=SQLite3;Database=%1;NoTXN=0;BigInt=1;Timeout=10000")
-                    .arg(OdbcValue(QFileInfo(databaseFile).absoluteFilePath()));
+                    .arg(SqliteDatabaseValue(databaseFile));
     if (!mayCreate)
         s += QStringLiteral(";NoCreat=1");
     return s;

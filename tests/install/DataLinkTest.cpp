@@ -116,7 +116,9 @@ private slots:
         QVERIFY(bytes.startsWith("\xFF\xFE[\0o\0l\0e\0d\0b\0]\0\r\0\n\0"));
         QCOMPARE(DataLinkConnectionLine(bytes, path), line);
         const TOdbcLink link = OdbcLinkForProviderString(line, {});
-        QVERIFY2(link.connectionString.contains("Database={/pasta com espaço/a;b/\"x\".db}"), qPrintable(link.connectionString));
+        // The SQLite driver ends a value at ';' and knows no braces: such a path goes as a URI.
+        QVERIFY2(link.connectionString.contains("Database=file:///pasta%20com%20espa%C3%A7o/a%3Bb/%22x%22.db;"),
+                 qPrintable(link.connectionString));
     }
 
     // The ODBC string each provider maps to, with the best SQL Server driver installed, and

@@ -7,7 +7,11 @@
 #include "TempInstallation.h"
 
 #include <QDir>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QtTest>
+
+#include <clocale>
 
 namespace {
 
@@ -104,6 +108,56 @@ private slots:
         db.setSQL("SELECT * FROM " + config);
         db.Open();
         QCOMPARE(db.FieldByName("ivaincluido"), 1);
+    }
+
+    // taxas-make-installation in a folder whose path an ODBC connection string cannot carry
+    // as it is, and under locales that are not UTF-8; then the program, under the same locale,
+    // finds what it made and writes to it. Nothing is made beside the folder, and the texts
+    // of both are stored in UTF-8, as the sqlite3 shell reads them.
+    void toolInAnyFolder_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("locale");  // the one locale variable set
+        QTest::newRow("semicolon") << "loja;1" << "LANG=C.UTF-8";
+        QTest::newRow("braces, quotes, percent") << "{\"d'a\" 5%}" << "LANG=C.UTF-8";
+        QTest::newRow("LANG=C") << "loja" << "LANG=C";
+        QTest::newRow("LC_ALL=C, accent, brace, semicolon") << "ção}a;{b" << "LC_ALL=C";
+        QTest::newRow("locale not installed") << "loja" << "LANG=pt_PT.ISO-8859-15";
+    }
+    void toolInAnyFolder()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, locale);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(folder);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const QString& key : environment.keys())
+            if (key == "LANG" || key.startsWith("LC_"))
+                environment.remove(key);
+        environment.insert(locale.section('=', 0, 0), locale.section('=', 1));
+        QProcess tool;
+        tool.setProcessEnvironment(environment);
+        tool.start(TAXAS_MAKE_INSTALLATION, {path});
+        QVERIFY2(tool.waitForFinished(60000) && tool.exitCode() == 0, tool.readAllStandardError().constData());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{folder});
+
+        const QString previousDir = QDir::currentPath();
+        const QByteArray previousLocale = setlocale(LC_ALL, nullptr);
+        const auto back = qScopeGuard([&] {
+            QDir::setCurrent(previousDir);
+            setlocale(LC_ALL, previousLocale.constData());
+        });
+        if (!setlocale(LC_ALL, locale.section('=', 1).toLatin1().constData()))
+            setlocale(LC_ALL, "C");  // as the C library starts under a locale it lacks
+        QVERIFY(QDir::setCurrent(path));
+        TDbConnection db;
+        db.setConnectionString(ConnectionStringFor(ProbeInstalledApp(path)));
+        db.setSQL(QStringLiteral("UPDATE iva SET descricao=descricao || ' ção' WHERE factor=13"));
+        QCOMPARE(ErrorOf([&] { db.ExecSQL(); }), QString());
+        QProcess shell;
+        shell.start("sqlite3", {path + "/varlo.db", "SELECT hex(descricao) FROM iva WHERE factor=13"});
+        QVERIFY(shell.waitForFinished(30000));
+        QCOMPARE(shell.readAllStandardOutput().trimmed(), QStringLiteral("Taxa intermédia ção").toUtf8().toHex().toUpper());
     }
 
     void options_data()

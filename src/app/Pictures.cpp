@@ -1,8 +1,5 @@
 #include "Pictures.h"
 
-#include <QPainter>
-#include <QSvgRenderer>
-
 // Resources in a static library are not registered by themselves.
 static void RegisterPictures()
 {
@@ -16,14 +13,13 @@ static void RegisterPictures()
 QPixmap Picture(const QString& name, const QSize& size)
 {
     RegisterPictures();
-    QPixmap pixmap(size);
-    pixmap.fill(Qt::transparent);
-    QSvgRenderer renderer(QStringLiteral(":/pictures/%1.svg").arg(name));
-    if (renderer.isValid()) {
-        QPainter painter(&pixmap);
-        renderer.render(&painter);
+    const QPixmap drawn(QStringLiteral(":/pictures/%1.png").arg(name));
+    if (drawn.isNull()) {
+        QPixmap empty(size);
+        empty.fill(Qt::transparent);
+        return empty;
     }
-    return pixmap;
+    return drawn.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
 QIcon PictureIcon(const QString& name, const QSize& size)

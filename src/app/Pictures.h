@@ -3,6 +3,7 @@
 #include <QPixmap>
 #include <QString>
 
-// The program's own pictures, drawn from the SVGs in its resources at the size asked for.
+// The program's own pictures, kept as PNGs drawn at four times their largest use and scaled
+// down smoothly to the size asked for.
 QPixmap Picture(const QString& name, const QSize& size);
 QIcon PictureIcon(const QString& name, const QSize& size);

@@ -7,8 +7,14 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 
+#include <iterator>
+
+#ifdef _WIN32
+#include <windows.h>  // MinGW's ODBC headers take their basic types from it
+#endif
 #include <sql.h>
 #include <sqlext.h>
+#include <sqlucode.h>
 
 namespace {
 
@@ -505,14 +511,16 @@ QStringList InstalledOdbcDrivers()
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)))
         return drivers;
     SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    SQLCHAR name[512];
-    SQLCHAR attributes[2048];
+    // Wide by name, whatever UNICODE says (Qt defines it on Windows); sizes in characters.
+    static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "ODBC wide text is UTF-16");
+    SQLWCHAR name[512] = {};
+    SQLWCHAR attributes[2048] = {};
     SQLSMALLINT nameLength = 0;
     SQLSMALLINT attributesLength = 0;
     SQLUSMALLINT direction = SQL_FETCH_FIRST;
-    while (SQL_SUCCEEDED(SQLDrivers(env, direction, name, sizeof name, &nameLength, attributes,
-                                    sizeof attributes, &attributesLength))) {
-        drivers << QString::fromLocal8Bit(reinterpret_cast<const char*>(name));
+    while (SQL_SUCCEEDED(SQLDriversW(env, direction, name, std::size(name) - 1, &nameLength, attributes,
+                                     std::size(attributes) - 1, &attributesLength))) {
+        drivers << QString::fromUtf16(reinterpret_cast<const char16_t*>(name));
         direction = SQL_FETCH_NEXT;
     }
     SQLFreeHandle(SQL_HANDLE_ENV, env);

@@ -18,8 +18,12 @@
 #include <limits>
 #include <mutex>
 
+#ifdef _WIN32
+#include <windows.h>  // MinGW's ODBC headers take their basic types from it
+#endif
 #include <sql.h>
 #include <sqlext.h>
+#include <sqlucode.h>
 
 namespace {
 
@@ -38,11 +42,14 @@ QString DbmsName(const QSqlDatabase& db)
     const SQLHDBC hdbc = *static_cast<const SQLHDBC*>(handle.constData());
     if (!hdbc)
         return {};
-    SQLCHAR name[256] = {};
+    // The wide call by name: the plain one is the ANSI or the wide one depending on UNICODE,
+    // which Qt defines on Windows, and a wide answer read as bytes is one letter long.
+    static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "ODBC wide text is UTF-16");
+    SQLWCHAR name[256] = {};
     SQLSMALLINT length = 0;
-    if (!SQL_SUCCEEDED(SQLGetInfo(hdbc, SQL_DBMS_NAME, name, sizeof name, &length)))
+    if (!SQL_SUCCEEDED(SQLGetInfoW(hdbc, SQL_DBMS_NAME, name, sizeof name - sizeof name[0], &length)))
         return {};
-    return QString::fromUtf8(reinterpret_cast<const char*>(name));
+    return QString::fromUtf16(reinterpret_cast<const char16_t*>(name));
 }
 
 }  // namespace

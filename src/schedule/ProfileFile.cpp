@@ -1,9 +1,15 @@
 #include "ProfileFile.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#include <string>
+#else
 #include <array>
+#endif
 
 namespace {
 
+#ifndef _WIN32
 // Bytes 0x80 to 0x9F of Windows-1252; the five it leaves undefined map to the C1 control of
 // the same number, as MultiByteToWideChar does. Every other byte is its Latin-1 character.
 constexpr std::array<char16_t, 32> kHighControls = {
@@ -19,6 +25,8 @@ char ToAnsiByte(char16_t c) {
         if (kHighControls[i] == c) return static_cast<char>(0x80 + i);
     return '?';
 }
+
+#endif
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -43,6 +51,32 @@ std::optional<QByteArray> HeaderName(const QByteArray& line) {
 
 }  // namespace
 
+#ifdef _WIN32
+
+// The system's own ANSI code page (GetACP), as the private-profile functions use it; a
+// character it cannot hold becomes '?'.
+QString AnsiToText(const QByteArray& bytes) {
+    if (bytes.isEmpty()) return {};
+    const int size = MultiByteToWideChar(CP_ACP, 0, bytes.constData(), static_cast<int>(bytes.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, bytes.constData(), static_cast<int>(bytes.size()), &wide[0], size);
+    return QString::fromWCharArray(wide.data(), size);
+}
+
+QByteArray TextToAnsi(const QString& text) {
+    if (text.isEmpty()) return {};
+    const std::wstring wide = text.toStdWString();
+    const int length = static_cast<int>(wide.size());
+    // A system set to UTF-8 refuses a replacement character (and holds every character).
+    const char* replacement = GetACP() == CP_UTF8 ? nullptr : "?";
+    const int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), length, nullptr, 0, replacement, nullptr);
+    QByteArray out(size, '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), length, out.data(), size, replacement, nullptr);
+    return out;
+}
+
+#else
+
 QString AnsiToText(const QByteArray& bytes) {
     QString out;
     out.reserve(bytes.size());
@@ -64,6 +98,8 @@ QByteArray TextToAnsi(const QString& text) {
     }
     return out;
 }
+
+#endif
 
 TProfileFile TProfileFile::FromBytes(const QByteArray& bytes) {
     TProfileFile file;

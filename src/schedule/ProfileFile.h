@@ -1,7 +1,7 @@
 #pragma once
 // An INI file kept the way the Windows private-profile functions keep it, so that a file
 // written on either platform (or edited by hand in Notepad) reads the same everywhere:
-// ANSI text (Windows-1252), section and key names matched without regard to case, an
+// ANSI text, section and key names matched without regard to case, an
 // existing key replaced on its own line, every other line left byte for byte, new lines
 // ended by CR LF.
 
@@ -10,8 +10,9 @@
 #include <optional>
 #include <vector>
 
-// Windows-1252, the ANSI code page the file has always been written in. Characters it
-// cannot hold become '?', as the Windows conversion does.
+// The ANSI code page: on Windows the system's own (GetACP), as the private-profile
+// functions use it; elsewhere Windows-1252, the code page of the shops' systems. Characters
+// it cannot hold become '?', as the Windows conversion does.
 QString AnsiToText(const QByteArray& bytes);
 QByteArray TextToAnsi(const QString& text);
 

@@ -24,6 +24,14 @@ std::string FolderOf(const std::string& path) {
     return at == std::string::npos ? std::string() : path.substr(0, at + 1);
 }
 
+// The shell shows and starts a link's paths as they are stored: Qt hands paths over with
+// forward slashes, Windows writes them with backslashes.
+std::string NativePath(std::string path) {
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return path;
+}
+
 std::wstring Wide(const std::string& text) {
     const int size = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
     if (size <= 0) return {};
@@ -77,7 +85,8 @@ std::string ShellShortcutPath(int folder, const std::string& name) {
     return dir.empty() ? std::string() : dir + "\\" + name + ".lnk";
 }
 
-void CreateShellShortcut(int folder, const std::string& name, const std::string& target) {
+void CreateShellShortcut(int folder, const std::string& name, const std::string& program) {
+    const std::string target = NativePath(program);
     const DWORD attributes = GetFileAttributesA(target.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
 

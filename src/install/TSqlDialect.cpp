@@ -68,3 +68,8 @@ QString TranslateTSqlForSqlite(const QString& statement)
         s = m.captured(1) + u' ' + m.captured(3) + QLatin1String(" LIMIT ") + m.captured(2);
     return s;
 }
+
+bool TranslatesTSqlFor(const QString& dbmsName)
+{
+    return dbmsName.trimmed().startsWith(QLatin1String("SQLite"), Qt::CaseInsensitive);
+}

@@ -6,3 +6,7 @@
 // that SQLite lacks are rewritten: a leading "SELECT TOP n ..." becomes "SELECT ... LIMIT n",
 // and GETDATE() becomes the local time. Text inside quotes and brackets is never touched.
 QString TranslateTSqlForSqlite(const QString& statement);
+
+// Whether statements for the engine that calls itself dbmsName (SQL_DBMS_NAME) are translated:
+// only for SQLite. Any other name, or none that could be read, gets them as built.
+bool TranslatesTSqlFor(const QString& dbmsName);

@@ -50,6 +50,23 @@ private slots:
         QFETCH(QString, sqlite);
         QCOMPARE(TranslateTSqlForSqlite(tsql), sqlite);
     }
+
+    // Only an engine that says it is SQLite gets translated statements.
+    void translatesOnlyForSqlite_data()
+    {
+        QTest::addColumn<QString>("dbmsName");
+        QTest::addColumn<bool>("translates");
+        QTest::newRow("SQLite") << "SQLite" << true;
+        QTest::newRow("SQL Server") << "Microsoft SQL Server" << false;
+        QTest::newRow("unknown engine") << "PostgreSQL" << false;
+        QTest::newRow("name not readable") << "" << false;
+    }
+    void translatesOnlyForSqlite()
+    {
+        QFETCH(QString, dbmsName);
+        QFETCH(bool, translates);
+        QCOMPARE(TranslatesTSqlFor(dbmsName), translates);
+    }
 };
 
 QTEST_GUILESS_MAIN(DialectTest)

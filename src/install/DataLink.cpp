@@ -88,12 +88,16 @@ QString UnbracedOdbcValue(const QString& raw)
     return raw;
 }
 
+// Every attribute ends with ';', the last one too: QODBC hands the driver manager the string
+// with its terminating NUL counted in the length, so the NUL lands after the last ';' instead
+// of at the end of the last value (FreeTDS took it into a trailing password, or kept the
+// closing brace of a braced one).
 QString JoinOdbc(const TKeywordList& pairs)
 {
-    QStringList parts;
+    QString out;
     for (const auto& p : pairs)
-        parts << p.first + u'=' + p.second;
-    return parts.join(u';');
+        out += p.first + u'=' + p.second + u';';
+    return out;
 }
 
 // QODBC decides by itself how to read its database name: a name holding ".dsn" becomes
@@ -123,6 +127,10 @@ QString FirstOf(const TKeywordList& kw, std::initializer_list<const char*> keys)
     return {};
 }
 
+// What the OLE DB providers wait for a server before giving up, unless the file says otherwise;
+// without a limit FreeTDS waits for ever on a port that accepts and never answers.
+constexpr int kDefaultLoginTimeout = 15;
+
 TOdbcLink SqlServerLink(const TKeywordList& kw, const QStringList& installedDrivers)
 {
     const QString driver = BestSqlServerDriver(installedDrivers);
@@ -134,11 +142,15 @@ TOdbcLink SqlServerLink(const TKeywordList& kw, const QStringList& installedDriv
     const bool freeTds = driver.contains(QLatin1String("FreeTDS"), Qt::CaseInsensitive);
     const bool driver18 = driver.compare(QLatin1String("ODBC Driver 18 for SQL Server"),
                                          Qt::CaseInsensitive) == 0;
+    auto value = [&](const QString& v, const char* keyword) {
+        return freeTds ? FreeTdsValue(v, QLatin1String(keyword)) : OdbcValue(v);
+    };
 
     TKeywordList out;
     out.append({QStringLiteral("DRIVER"), u'{' + driver + u'}'});
 
-    QString server = FirstOf(kw, {"data source", "server", "address", "addr", "network address"}).trimmed();
+    const QString named = FirstOf(kw, {"data source", "server", "address", "addr", "network address"}).trimmed();
+    QString server = named;
     // "." and "(local)" name this machine for the OLE DB providers; the ODBC drivers
     // outside Windows only know it by its network name.
     static const QRegularExpression localName(QStringLiteral("^(\\.|\\(local\\))(?=$|\\\\|,)"),
@@ -151,32 +163,46 @@ TOdbcLink SqlServerLink(const TKeywordList& kw, const QStringList& installedDriv
             server = server.mid(4);
         const int comma = server.indexOf(u',');
         if (comma > 0) {
-            out.append({QStringLiteral("SERVER"), OdbcValue(server.left(comma).trimmed())});
-            out.append({QStringLiteral("PORT"), OdbcValue(server.mid(comma + 1).trimmed())});
+            out.append({QStringLiteral("SERVER"), value(server.left(comma).trimmed(), "Data Source")});
+            out.append({QStringLiteral("PORT"), value(server.mid(comma + 1).trimmed(), "Data Source")});
         } else {
-            out.append({QStringLiteral("SERVER"), OdbcValue(server)});
+            out.append({QStringLiteral("SERVER"), value(server, "Data Source")});
         }
+        // Every SQL Server takes a 7.4 login and answers with its own version; FreeTDS's
+        // "auto" would try a Sybase login after a failed one, and that one can hang.
+        out.append({QStringLiteral("TDS_Version"), QStringLiteral("7.4")});
     } else {
-        out.append({QStringLiteral("SERVER"), OdbcValue(server)});
+        out.append({QStringLiteral("SERVER"), value(server, "Data Source")});
     }
 
     const QString database = FirstOf(kw, {"initial catalog", "database"});
     if (!database.isEmpty())
-        out.append({QStringLiteral("DATABASE"), OdbcValue(database)});
+        out.append({QStringLiteral("DATABASE"), value(database, "Initial Catalog")});
 
     TOdbcLink link;
+    link.target = QStringLiteral("servidor \"%1\"").arg(named.isEmpty() ? server : named);
+    if (!database.isEmpty())
+        link.target += QStringLiteral(", base de dados \"%1\"").arg(database);
     const bool trusted = IsOneOf(KeywordValue(kw, QStringLiteral("integrated security")), {"sspi", "true", "yes"})
                          || IsOneOf(KeywordValue(kw, QStringLiteral("trusted_connection")), {"true", "yes"});
     if (trusted) {
         out.append({QStringLiteral("Trusted_Connection"), QStringLiteral("yes")});
+        link.target += QStringLiteral(", autenticação do Windows");
     } else {
         const QString user = FirstOf(kw, {"user id", "uid", "user"});
         const QString password = FirstOf(kw, {"password", "pwd"});
-        if (!user.isEmpty())
-            out.append({QStringLiteral("UID"), OdbcValue(user)});
+        if (!user.isEmpty()) {
+            out.append({QStringLiteral("UID"), value(user, "User ID")});
+            link.target += QStringLiteral(", utilizador \"%1\"").arg(user);
+        }
+        // Persist Security Info only decides whether OLE DB hands the password back after
+        // connecting; the login uses it either way.
         if (!password.isEmpty()) {
-            out.append({QStringLiteral("PWD"), OdbcValue(password)});
+            const QString sent = value(password, "Password");
+            out.append({QStringLiteral("PWD"), sent});
             link.secrets << password;
+            if (sent != password)
+                link.secrets << sent;
         }
     }
 
@@ -203,10 +229,14 @@ TOdbcLink SqlServerLink(const TKeywordList& kw, const QStringList& installedDriv
 
     const QString appName = KeywordValue(kw, QStringLiteral("application name"));
     if (!appName.isEmpty())
-        out.append({QStringLiteral("APP"), OdbcValue(appName)});
+        out.append({QStringLiteral("APP"), value(appName, "Application Name")});
     const QString workstation = KeywordValue(kw, QStringLiteral("workstation id"));
     if (!workstation.isEmpty())
-        out.append({QStringLiteral("WSID"), OdbcValue(workstation)});
+        out.append({QStringLiteral("WSID"), value(workstation, "Workstation ID")});
+
+    bool timeoutOk = false;
+    const int timeout = KeywordValue(kw, QStringLiteral("connect timeout")).trimmed().toInt(&timeoutOk);
+    link.loginTimeout = timeoutOk && timeout > 0 ? timeout : kDefaultLoginTimeout;
 
     link.connectionString = JoinOdbc(out);
     link.qtDatabaseName = ShapedForQodbc(link.connectionString);
@@ -533,6 +563,18 @@ QString WithoutSecrets(QString text, const QStringList& secrets)
         if (!s.isEmpty())
             text.replace(s, QStringLiteral("****"));
     return text;
+}
+
+QString FreeTdsValue(const QString& value, const QString& keyword)
+{
+    if (value.contains(QLatin1String("};")))
+        throw TDbError(QStringLiteral(
+            "O valor de \"%1\" no ficheiro de ligação contém \"};\", que o controlador FreeTDS não "
+            "consegue passar ao servidor. Mude esse valor ou instale o \"ODBC Driver 18 for SQL "
+            "Server\" da Microsoft").arg(keyword));
+    if (value.contains(u';') || value.startsWith(u'{'))
+        return u'{' + value + u'}';
+    return value;
 }
 
 QString OdbcValue(const QString& value)

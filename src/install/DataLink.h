@@ -43,7 +43,9 @@ QString FindEntryIgnoringCase(const QString& folder, const QString& name);
 struct TOdbcLink {
     QString connectionString;  // the ODBC connection string sent to the driver manager
     QString qtDatabaseName;    // the same, shaped for QODBC (which prefixes DSN=/FILEDSN= itself)
-    QStringList secrets;       // passwords to keep out of every error text
+    QStringList secrets;       // passwords (and their quoted forms) to keep out of every error text
+    int loginTimeout = 0;      // seconds; 0 leaves the driver's own
+    QString target;            // server, database and login as the file names them, for messages
 };
 
 // Reads the data-link file named by the connection string (relative to currentDir) and maps
@@ -64,5 +66,11 @@ QStringList InstalledOdbcDrivers();
 // Replaces every occurrence of the secrets in text.
 QString WithoutSecrets(QString text, const QStringList& secrets);
 
-// An ODBC attribute value, braced when it would otherwise break the string.
+// An ODBC attribute value, braced when it would otherwise break the string ('}' doubled
+// inside braces, as Microsoft's drivers read it).
 QString OdbcValue(const QString& value);
+
+// The same for the FreeTDS driver, which reads a braced value up to the first "};" and keeps
+// doubled braces as they are: braces only where needed, nothing doubled. Throws TDbError
+// (naming keyword, never the value) for a value holding "};", which FreeTDS cannot receive.
+QString FreeTdsValue(const QString& value, const QString& keyword);

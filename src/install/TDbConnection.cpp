@@ -33,7 +33,8 @@ QString NewConnectionName()
     return QStringLiteral("taxas-db-%1").arg(counter.fetchAndAddRelaxed(1) + 1);
 }
 
-// The name the other end gives itself, asked of the ODBC connection under QODBC.
+// The name the other end gives itself, asked of the ODBC connection under QODBC; empty when
+// it cannot be read.
 QString DbmsName(const QSqlDatabase& db)
 {
     const QVariant handle = db.driver()->handle();
@@ -100,19 +101,22 @@ struct TDbConnection::Impl {
                     "libqt6sql6-odbc");
             } else {
                 db.setDatabaseName(link.qtDatabaseName);
+                if (link.loginTimeout > 0)
+                    db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1").arg(link.loginTimeout));
                 if (OpenOdbcDatabase(db)) {
                     connectionName = name;
                     secrets = link.secrets;
-                    translate = !DbmsName(db).contains(QLatin1String("SQL Server"), Qt::CaseInsensitive);
+                    translate = TranslatesTSqlFor(DbmsName(db));
                     return;
                 }
-                secrets = link.secrets;
                 const QSqlError error = db.lastError();
                 errorText = error.databaseText().trimmed();
                 if (errorText.isEmpty())
                     errorText = error.driverText().trimmed();
+                // The driver's text seldom says which server it could not reach.
+                if (!link.target.isEmpty())
+                    errorText += QStringLiteral(" [%1]").arg(link.target);
                 errorText = WithoutSecrets(errorText, link.secrets);
-                secrets.clear();
             }
         }
         QSqlDatabase::removeDatabase(name);

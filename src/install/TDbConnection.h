@@ -72,7 +72,7 @@ public:
     void Cancel();
     bool cancelled() const;
 
-    // True when the engine at the other end is not SQL Server and the two T-SQL forms the
+    // True when the engine at the other end says it is SQLite and the two T-SQL forms the
     // program uses (SELECT TOP n, GETDATE()) are translated before sending.
     bool translatesTSql() const;
 

@@ -134,45 +134,48 @@ private slots:
         const QStringList d18 = {"FreeTDS", "ODBC Driver 17 for SQL Server", "ODBC Driver 18 for SQL Server"};
         QTest::newRow("SQLOLEDB, login")
             << "Provider=SQLOLEDB.1;Password=segredo;Persist Security Info=True;User ID=sa;Initial Catalog=VARLO;Data Source=SERVIDOR\\SQLEXPRESS"
-            << d17 << "DRIVER={ODBC Driver 17 for SQL Server};SERVER=SERVIDOR\\SQLEXPRESS;DATABASE=VARLO;UID=sa;PWD=segredo" << QString();
+            << d17 << "DRIVER={ODBC Driver 17 for SQL Server};SERVER=SERVIDOR\\SQLEXPRESS;DATABASE=VARLO;UID=sa;PWD=segredo;" << QString();
         QTest::newRow("this machine, integrated security")
             << "Provider=SQLNCLI11;Integrated Security=SSPI;Initial Catalog=Quibon;Data Source=.\\SQLEXPRESS"
-            << d17 << "DRIVER={ODBC Driver 17 for SQL Server};SERVER=localhost\\SQLEXPRESS;DATABASE=Quibon;Trusted_Connection=yes" << QString();
+            << d17 << "DRIVER={ODBC Driver 17 for SQL Server};SERVER=localhost\\SQLEXPRESS;DATABASE=Quibon;Trusted_Connection=yes;" << QString();
         QTest::newRow("(local)")
             << "Provider=MSOLEDBSQL;Data Source=(LOCAL);Initial Catalog=x" << d17
-            << "DRIVER={ODBC Driver 17 for SQL Server};SERVER=localhost;DATABASE=x" << QString();
+            << "DRIVER={ODBC Driver 17 for SQL Server};SERVER=localhost;DATABASE=x;" << QString();
         QTest::newRow("a name that starts with a dot is kept")
             << "Provider=SQLOLEDB;Data Source=.servidor;Initial Catalog=x" << d17
-            << "DRIVER={ODBC Driver 17 for SQL Server};SERVER=.servidor;DATABASE=x" << QString();
+            << "DRIVER={ODBC Driver 17 for SQL Server};SERVER=.servidor;DATABASE=x;" << QString();
         QTest::newRow("driver 18 told not to encrypt")
             << "Provider=SQLOLEDB.1;Data Source=srv;Initial Catalog=x" << d18
-            << "DRIVER={ODBC Driver 18 for SQL Server};SERVER=srv;DATABASE=x;Encrypt=no" << QString();
+            << "DRIVER={ODBC Driver 18 for SQL Server};SERVER=srv;DATABASE=x;Encrypt=no;" << QString();
         QTest::newRow("driver 18, encryption asked")
             << "Provider=MSOLEDBSQL19;Data Source=srv;Initial Catalog=x;Use Encryption for Data=True;Trust Server Certificate=True"
-            << d18 << "DRIVER={ODBC Driver 18 for SQL Server};SERVER=srv;DATABASE=x;Encrypt=yes;TrustServerCertificate=yes" << QString();
+            << d18 << "DRIVER={ODBC Driver 18 for SQL Server};SERVER=srv;DATABASE=x;Encrypt=yes;TrustServerCertificate=yes;" << QString();
         QTest::newRow("driver 17, encryption asked")
             << "Provider=SQLOLEDB;Data Source=srv;Encrypt=yes" << d17
-            << "DRIVER={ODBC Driver 17 for SQL Server};SERVER=srv;Encrypt=yes" << QString();
+            << "DRIVER={ODBC Driver 17 for SQL Server};SERVER=srv;Encrypt=yes;" << QString();
         QTest::newRow("FreeTDS, port")
             << "Provider=SQLOLEDB;Data Source=tcp:10.0.0.5,1444;Initial Catalog=x;User ID=u;Password=p" << QStringList{"FreeTDS"}
-            << "DRIVER={FreeTDS};SERVER=10.0.0.5;PORT=1444;DATABASE=x;UID=u;PWD=p" << QString();
+            << "DRIVER={FreeTDS};SERVER=10.0.0.5;PORT=1444;TDS_Version=7.4;DATABASE=x;UID=u;PWD=p;" << QString();
+        QTest::newRow("FreeTDS, braces only around ';' and a leading '{', never doubled")
+            << "Provider=SQLOLEDB;Data Source=srv;Initial Catalog='{x}';User ID='a;b}c';Password=p}q\"" << QStringList{"FreeTDS"}
+            << "DRIVER={FreeTDS};SERVER=srv;TDS_Version=7.4;DATABASE={{x}};UID={a;b}c};PWD=p}q\";" << QString();
         QTest::newRow("password needing braces")
             << "Provider=SQLOLEDB;Data Source=srv;User ID=sa;Password='a;b}c'" << d17
-            << "DRIVER={ODBC Driver 17 for SQL Server};SERVER=srv;UID=sa;PWD={a;b}}c}" << QString();
+            << "DRIVER={ODBC Driver 17 for SQL Server};SERVER=srv;UID=sa;PWD={a;b}}c};" << QString();
         QTest::newRow("MSDASQL, DSN")
             << "Provider=MSDASQL.1;Data Source=Loja;User ID=u;Password=p" << QStringList{}
-            << "DSN=Loja;UID=u;PWD=p" << "Loja;UID=u;PWD=p";
+            << "DSN=Loja;UID=u;PWD=p;" << "Loja;UID=u;PWD=p;";
         QTest::newRow("MSDASQL, extended properties")
             << "Provider=MSDASQL.1;Persist Security Info=False;Extended Properties=\"DRIVER=SQLite3;Database=/a/b.db\"" << QStringList{}
-            << "DRIVER=SQLite3;Database=/a/b.db" << QString();
+            << "DRIVER=SQLite3;Database=/a/b.db;" << QString();
         QTest::newRow("MSDASQL, DSN inside extended properties goes first")
             << "Provider=MSDASQL;Extended Properties='UID=u;DSN=Loja;PWD={x;y}'" << QStringList{}
-            << "DSN=Loja;UID=u;PWD={x;y}" << "Loja;UID=u;PWD={x;y}";
+            << "DSN=Loja;UID=u;PWD={x;y};" << "Loja;UID=u;PWD={x;y};";
         QTest::newRow("MSDASQL, file DSN")
             << "Provider=MSDASQL;Extended Properties=\"FILEDSN=/etc/loja.dsn\"" << QStringList{}
-            << "FILEDSN=/etc/loja.dsn" << "/etc/loja.dsn";
+            << "FILEDSN=/etc/loja.dsn;" << "/etc/loja.dsn;";
         QTest::newRow("no provider means ODBC")
-            << "Data Source=Loja" << QStringList{} << "DSN=Loja" << "Loja";
+            << "Data Source=Loja" << QStringList{} << "DSN=Loja;" << "Loja;";
     }
     void mapsProviders()
     {
@@ -203,6 +206,25 @@ private slots:
         QCOMPARE(BestSqlServerDriver(installed), chosen);
     }
 
+    // A SQL Server login gives up after the file's Connect Timeout, else after 15 s;
+    // ODBC data sources keep their driver's own.
+    void loginTimeout_data()
+    {
+        QTest::addColumn<QString>("oleDb");
+        QTest::addColumn<int>("seconds");
+        QTest::newRow("not given") << "Provider=SQLOLEDB.1;Data Source=srv" << 15;
+        QTest::newRow("given") << "Provider=SQLOLEDB.1;Data Source=srv;Connect Timeout=4" << 4;
+        QTest::newRow("zero would wait for ever") << "Provider=SQLOLEDB.1;Data Source=srv;Connect Timeout=0" << 15;
+        QTest::newRow("not a number") << "Provider=SQLOLEDB.1;Data Source=srv;Connect Timeout=x" << 15;
+        QTest::newRow("ODBC data source") << "Provider=MSDASQL.1;Data Source=Loja;Connect Timeout=4" << 0;
+    }
+    void loginTimeout()
+    {
+        QFETCH(QString, oleDb);
+        QFETCH(int, seconds);
+        QCOMPARE(OdbcLinkForProviderString(oleDb, {"FreeTDS"}).loginTimeout, seconds);
+    }
+
     // Errors say what is wrong and never hold the password.
     void refusesWhatItCannotOpen_data()
     {
@@ -212,6 +234,7 @@ private slots:
         QTest::newRow("unknown provider") << "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=c:\\loja.mdb;Jet OLEDB:Database Password=Segredo9" << kSqlServerDrivers << "Microsoft.Jet.OLEDB.4.0";
         QTest::newRow("no SQL Server driver") << "Provider=SQLOLEDB.1;Password=Segredo9;User ID=sa;Data Source=srv" << QStringList{"SQLite3"} << "ODBC Driver 18 for SQL Server";
         QTest::newRow("ODBC without source") << "Provider=MSDASQL.1;Password=Segredo9" << QStringList{} << "Data Source";
+        QTest::newRow("FreeTDS cannot carry };") << "Provider=SQLOLEDB.1;Password='Segredo9};';User ID=sa;Data Source=srv" << QStringList{"FreeTDS"} << "\"Password\" no ficheiro de ligação contém \"};\"";
     }
     void refusesWhatItCannotOpen()
     {
@@ -235,8 +258,8 @@ private slots:
         QCOMPARE(FindFileIgnoringCase(dir.filePath("DADOS/loja.UDL"), "/"), dir.filePath("Dados/Loja.UDL"));
         QCOMPARE(FindFileIgnoringCase(".\\dados\\outra.udl", dir.path()), QString());
 
-        QCOMPARE(OdbcLinkFor("FILE NAME=.\\DADOS\\loja.udl", dir.path(), {}).connectionString, QString("DSN=Loja"));
-        QCOMPARE(OdbcLinkFor("File Name=dados/loja.udl;User ID=u", dir.path(), {}).connectionString, QString("DSN=Loja;UID=u"));
+        QCOMPARE(OdbcLinkFor("FILE NAME=.\\DADOS\\loja.udl", dir.path(), {}).connectionString, QString("DSN=Loja;"));
+        QCOMPARE(OdbcLinkFor("File Name=dados/loja.udl;User ID=u", dir.path(), {}).connectionString, QString("DSN=Loja;UID=u;"));
 
         const QString missing = ErrorOf([&] { OdbcLinkFor("FILE NAME=.\\Nenhum.UDL", dir.path(), {}); });
         QVERIFY2(missing.contains(".\\Nenhum.UDL") && missing.contains(dir.path() + "/Nenhum.UDL"), qPrintable(missing));

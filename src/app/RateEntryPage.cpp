@@ -89,20 +89,20 @@ void Tmain::BuildRateEntryPage(QWidget* page)
                                  place(TextWidth(bold, existingCaption)));
         label->setFont(bold);
         x += 3;
-        *existing[row] = NewEdit(page, QStringLiteral("anterior") + suffixes[row], 2, place(kRateWidth));
+        *existing[row] = NewEdit(page, QStringLiteral("anterior") + suffixes[row], kRateMaxLength, place(kRateWidth));
         x += 2;
         NewLabel(page, QStringLiteral("lbpercent") + n + QStringLiteral("a"), percent, place(TextWidth(plain, percent)));
         x += 6;
         label = NewLabel(page, QStringLiteral("lbalterar") + n, newCaption, place(TextWidth(bold, newCaption)));
         label->setFont(bold);
         x += 3;
-        *replacement[row] = NewEdit(page, QStringLiteral("nova") + suffixes[row], 2, place(kRateWidth));
+        *replacement[row] = NewEdit(page, QStringLiteral("nova") + suffixes[row], kRateMaxLength, place(kRateWidth));
         x += 2;
         NewLabel(page, QStringLiteral("lbpercent") + n + QStringLiteral("b"), percent, place(TextWidth(plain, percent)));
         x += 6;
         NewLabel(page, QStringLiteral("lbdescricao") + n, descriptionCaption, place(TextWidth(plain, descriptionCaption)));
         x += 3;
-        *descriptions[row] = NewEdit(page, QStringLiteral("descricao") + suffixes[row], 50, place(kDescriptionWidth));
+        *descriptions[row] = NewEdit(page, QStringLiteral("descricao") + suffixes[row], kDescriptionMaxLength, place(kDescriptionWidth));
     }
 
     QLabel* options = NewLabel(page, QStringLiteral("lbopcoes"), QStringLiteral("Opções"), QRect(8, 94, 120, 16));
@@ -122,7 +122,7 @@ void Tmain::BuildRateEntryPage(QWidget* page)
     lbcasas = NewLabel(page, QStringLiteral("lbcasas"), placesCaption, QRect(x, 190, TextWidth(bold, placesCaption), kRowHeight));
     lbcasas->setFont(bold);
     x += lbcasas->width() + 4;
-    casas = NewEdit(page, QStringLiteral("casas"), 2, QRect(x, 190, kRateWidth, kRowHeight));
+    casas = NewEdit(page, QStringLiteral("casas"), kPlacesMaxLength, QRect(x, 190, kRateWidth, kRowHeight));
     casas->setText(QStringLiteral("2"));
     x += kRateWidth + 4;
     const QString placesSuffix = QStringLiteral("casas decimais");

@@ -3,6 +3,8 @@
 #include "RequestText.h"
 #include "TDbConnection.h"
 
+#include <tuple>
+
 namespace {
 
 const QString kWarning = QStringLiteral("Aviso");
@@ -27,6 +29,21 @@ const int kPairs[3][2][2] = {
     {{2, 1}, {0, 2}},
 };
 
+TFormVerdict Refuse(const QString& text, const QString& title, TRequestField focus,
+                    std::vector<TRequestField> fields = {})
+{
+    if (fields.empty() && focus != TRequestField::None)
+        fields = {focus};
+    return {false, text, title, focus, std::move(fields), false};
+}
+
+TFormVerdict NotANumber(const TRequestError& error, TRequestField field)
+{
+    TFormVerdict verdict = Refuse(error.text(), QString(), TRequestField::None, {field});
+    verdict.notANumber = true;
+    return verdict;
+}
+
 TCheckResult Reject(TDialogs& dialogs, const QString& text, const QString& title,
                     TRequestField focus)
 {
@@ -38,62 +55,81 @@ QString Ordinal(int i) { return QString::fromUtf8(kRows[i].ordinal); }
 
 }  // namespace
 
-TCheckResult CheckChangeRequest(const TChangeRequest& request, TDbConnection& db, TDialogs& dialogs)
+TFormVerdict CheckRequestForm(const TChangeRequest& request)
 {
     const auto& rows = request.rows;
     const TChangeOptions& options = request.options;
 
     if (!rows[0].enabled && !rows[1].enabled && !rows[2].enabled)
-        return Reject(dialogs, QStringLiteral("Não definiu nada para alterar!"), kError,
-                      TRequestField::None);
+        return Refuse(QStringLiteral("Não definiu nada para alterar!"), kError, TRequestField::None);
 
     // Every rule of a row before any rule of the next.
     for (int i = 0; i < 3; ++i) {
         const TRatePair& row = rows[i];
         if (!row.enabled) continue;
         if (row.existing.isEmpty())
-            return Reject(dialogs,
-                          QStringLiteral("Falta indicar qual a %1 taxa existente a alterar!").arg(Ordinal(i)),
+            return Refuse(QStringLiteral("Falta indicar qual a %1 taxa existente a alterar!").arg(Ordinal(i)),
                           kWarning, kRows[i].existing);
         if (row.replacement.isEmpty())
-            return Reject(dialogs, QStringLiteral("Falta indicar qual a %1 nova taxa!").arg(Ordinal(i)),
-                          kWarning, kRows[i].replacement);
-        // As whole numbers: "06" and "6" are the same rate.
-        const int existing = RateInteger(row.existing);
-        if (existing == RateInteger(row.replacement))
-            return Reject(dialogs, QStringLiteral("A nova taxa não pode ser igual à já existente!"),
-                          kWarning, kRows[i].replacement);
+            return Refuse(QStringLiteral("Falta indicar qual a %1 nova taxa!").arg(Ordinal(i)), kWarning,
+                          kRows[i].replacement);
+        // As whole numbers: "06" and "6" are the same rate. Text that is not one (pasted, or
+        // written by hand into a schedule) cannot be compared.
+        int existing = 0, replacement = 0;
+        try {
+            existing = RateInteger(row.existing);
+        } catch (const TRequestError& e) {
+            return NotANumber(e, kRows[i].existing);
+        }
+        try {
+            replacement = RateInteger(row.replacement);
+        } catch (const TRequestError& e) {
+            return NotANumber(e, kRows[i].replacement);
+        }
+        if (existing == replacement)
+            return Refuse(QStringLiteral("A nova taxa não pode ser igual à já existente!"), kWarning,
+                          kRows[i].replacement, {kRows[i].existing, kRows[i].replacement});
     }
 
     // As text, unticked rows included: "6" and "06" differ here, two empty texts do not.
+    using TFieldOf = TRequestField TRowFields::*;
+    const std::tuple<QString TRatePair::*, TFieldOf, const char*> kinds[] = {
+        {&TRatePair::existing, &TRowFields::existing,
+         "Existem taxas de iva para alterar iguais! Verifique esta situação!"},
+        {&TRatePair::replacement, &TRowFields::replacement, "Existem novas taxas de iva iguais! Verifique esta situação!"},
+        {&TRatePair::description, &TRowFields::description, "Existem descrições iguais! Verifique esta situação!"},
+    };
     for (int i = 0; i < 3; ++i) {
         if (!rows[i].enabled) continue;
-        const auto pairs = kPairs[i];
-        for (int p = 0; p < 2; ++p)
-            if (rows[pairs[p][0]].existing == rows[pairs[p][1]].existing)
-                return Reject(dialogs,
-                              QStringLiteral("Existem taxas de iva para alterar iguais! Verifique esta situação!"),
-                              kError, TRequestField::None);
-        for (int p = 0; p < 2; ++p)
-            if (rows[pairs[p][0]].replacement == rows[pairs[p][1]].replacement)
-                return Reject(dialogs,
-                              QStringLiteral("Existem novas taxas de iva iguais! Verifique esta situação!"),
-                              kError, TRequestField::None);
-        for (int p = 0; p < 2; ++p)
-            if (rows[pairs[p][0]].description == rows[pairs[p][1]].description)
-                return Reject(dialogs,
-                              QStringLiteral("Existem descrições iguais! Verifique esta situação!"),
-                              kError, TRequestField::None);
+        for (const auto& [text, field, message] : kinds) {
+            for (const auto& pair : kPairs[i]) {
+                if (rows[pair[0]].*text == rows[pair[1]].*text)
+                    return Refuse(QString::fromUtf8(message), kError, TRequestField::None,
+                                  {kRows[pair[0]].*field, kRows[pair[1]].*field});
+            }
+        }
     }
 
     if (options.roundPrices) {
         const int places = IntegerOr(options.places, 0);
         if (places < 2 || places > 4)
-            return Reject(dialogs,
-                          QStringLiteral("O número de casas de arredondamento deve estar compreendido "
+            return Refuse(QStringLiteral("O número de casas de arredondamento deve estar compreendido "
                                          "entre \"2\" e \"4\"!"),
                           kWarning, TRequestField::Places);
     }
+    return {};
+}
+
+TCheckResult CheckChangeRequest(const TChangeRequest& request, TDbConnection& db, TDialogs& dialogs)
+{
+    const auto& rows = request.rows;
+    const TChangeOptions& options = request.options;
+
+    const TFormVerdict form = CheckRequestForm(request);
+    if (form.notANumber)
+        throw TRequestError(form.text);
+    if (!form.accepted)
+        return Reject(dialogs, form.text, form.title, form.focus);
 
     if (!dialogs.Confirm(QStringLiteral("Tem a certeza que deseja alterar as taxas de IVA?"),
                          QStringLiteral("Confirme")))

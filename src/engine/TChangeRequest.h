@@ -7,6 +7,12 @@
 #include <array>
 #include <stdexcept>
 
+// The most characters each edit of the rate entry page holds: a value longer than that
+// cannot have been typed or confirmed there.
+constexpr int kRateMaxLength = 2;
+constexpr int kDescriptionMaxLength = 50;
+constexpr int kPlacesMaxLength = 2;
+
 // One row of the rate entry page. Rates are kept as the one or two digits typed.
 struct TRatePair {
     bool enabled = false;

@@ -216,6 +216,7 @@ void RunChange(TDbConnection& db, const TChangeRequest& request, TRunKind kind,
     out.startRun();
 
     db.BeginTransaction();
+    bool committing = false;
     try {
         RunRows(
             out, request, kind,
@@ -227,14 +228,20 @@ void RunChange(TDbConnection& db, const TChangeRequest& request, TRunKind kind,
                 if (observer) observer->RowDone(row, moved);
             });
         if (hooks.beforeCommit) hooks.beforeCommit();
+        committing = true;
         db.Commit();
     } catch (...) {
         // A half-made change is worse than none: prices may stand divided but not yet
         // multiplied. The rollback's own failure must not hide the error that caused it.
+        bool rolledBack = false;
         try {
             db.Rollback();
+            rolledBack = true;
         } catch (...) {
         }
+        // A refused commit (a reader's lock, a full disk) that the rollback then undoes has
+        // committed nothing. Without the rollback the outcome is unknown.
+        if (committing && rolledBack && hooks.commitRolledBack) hooks.commitRolledBack();
         throw;
     }
     if (hooks.afterCommit) hooks.afterCommit();

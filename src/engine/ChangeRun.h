@@ -15,12 +15,14 @@ void RunRow(TDbConnection& db, const TRatePair& row, const TChangeOptions& optio
 enum class TRunKind { Immediate, Scheduled };
 
 // Called around the commit: beforeCommit after the last statement (a throw rolls the change
-// back), afterCommit once the commit has returned. The scheduled run records its progress
-// here so that a schedule is never applied twice. The observer, when given, sees the run's
-// progress and counts.
+// back), afterCommit once the commit has returned, commitRolledBack when the commit returned
+// an error and the rollback after it succeeded (nothing was committed). The scheduled run
+// records its progress here so that a schedule is never applied twice nor dropped unmade.
+// The observer, when given, sees the run's progress and counts.
 struct TRunHooks {
     std::function<void()> beforeCommit;
     std::function<void()> afterCommit;
+    std::function<void()> commitRolledBack;
     TRunObserver* observer = nullptr;
 };
 

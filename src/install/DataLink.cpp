@@ -585,3 +585,12 @@ QString OdbcValue(const QString& value)
         return value;
     return u'{' + QString(value).replace(u'}', QLatin1String("}}")) + u'}';
 }
+
+QString OdbcAttribute(const QString& odbcString, const QString& key)
+{
+    QString found;
+    for (const auto& [name, value] : SplitOdbcString(odbcString))
+        if (NormalisedKey(name) == NormalisedKey(key))
+            found = UnbracedOdbcValue(value);
+    return found;
+}

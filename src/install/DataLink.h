@@ -66,6 +66,10 @@ QStringList InstalledOdbcDrivers();
 // Replaces every occurrence of the secrets in text.
 QString WithoutSecrets(QString text, const QStringList& secrets);
 
+// The value of an attribute of an ODBC connection string, braces removed (the last one
+// when repeated); empty when absent.
+QString OdbcAttribute(const QString& odbcString, const QString& key);
+
 // An ODBC attribute value, braced when it would otherwise break the string ('}' doubled
 // inside braces, as Microsoft's drivers read it).
 QString OdbcValue(const QString& value);

@@ -5,6 +5,7 @@
 
 #include <QAtomicInteger>
 #include <QDir>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -53,6 +54,15 @@ QString DbmsName(const QSqlDatabase& db)
     return QString::fromUtf16(reinterpret_cast<const char16_t*>(name));
 }
 
+// The SQLite driver says no more than "[SQLite]connect failed." about a database it cannot
+// open (most often a file that is not there): the operator is told which one instead.
+bool IsBareConnectFailure(const QString& text)
+{
+    static const QRegularExpression bare(QStringLiteral("^(\\[[^\\]]*\\])*\\s*connect failed\\.?$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    return bare.match(text).hasMatch();
+}
+
 }  // namespace
 
 struct TDbConnection::Impl {
@@ -76,15 +86,17 @@ struct TDbConnection::Impl {
 
     QSqlDatabase database() const { return QSqlDatabase::database(connectionName, false); }
 
-    [[noreturn]] void fail(const QSqlError& error) const
+    QString textOf(const QSqlError& error) const
     {
         QString text = error.databaseText().trimmed();
         if (text.isEmpty())
             text = error.driverText().trimmed();
         if (text.isEmpty())
             text = QStringLiteral("Erro desconhecido da base de dados");
-        throw TDbError(WithoutSecrets(text, secrets));
+        return WithoutSecrets(text, secrets);
     }
+
+    [[noreturn]] void fail(const QSqlError& error) const { throw TDbError(textOf(error)); }
 
     void connect()
     {
@@ -113,6 +125,10 @@ struct TDbConnection::Impl {
                 errorText = error.databaseText().trimmed();
                 if (errorText.isEmpty())
                     errorText = error.driverText().trimmed();
+                if (IsBareConnectFailure(errorText))
+                    errorText = (QStringLiteral("Não foi possível abrir a base de dados ")
+                                 + OdbcAttribute(link.connectionString, QStringLiteral("Database")))
+                                    .trimmed();
                 // The driver's text seldom says which server it could not reach.
                 if (!link.target.isEmpty())
                     errorText += QStringLiteral(" [%1]").arg(link.target);
@@ -377,9 +393,23 @@ void TDbConnection::Rollback()
         return;
     d->closeResult();
     d->inTransaction = false;
-    QSqlDatabase db = d->database();
-    if (!db.rollback())
-        d->fail(db.lastError());
+    QString failure;
+    {
+        QSqlDatabase db = d->database();
+        if (db.rollback())
+            return;
+        const QSqlError error = db.lastError();
+        // SQLite undoes a transaction by itself when its commit fails on an I/O error or a
+        // full disk, and then answers the rollback that no transaction is active: what the
+        // rollback was for is done.
+        if (!error.databaseText().contains(QLatin1String("no transaction is active"), Qt::CaseInsensitive))
+            failure = d->textOf(error);
+    }
+    // Either way the driver may still believe itself inside the transaction, and would send
+    // the next statements outside any: the connection is not used again.
+    d->disconnect();
+    if (!failure.isEmpty())
+        throw TDbError(failure);
 }
 
 bool TDbConnection::inTransaction() const

@@ -55,13 +55,14 @@ private slots:
         QTest::addColumn<QString>("driverText");
         QTest::newRow("SQL Server login refused")
             << "Provider=SQLOLEDB.1;Password=Segredo#1;User ID=sa;Initial Catalog=/inexistente/Segredo#1/x.db;Data Source=SRV"
-            << "connect failed";
+            << "Não foi possível abrir a base de dados /inexistente/****/x.db";
         QTest::newRow("driver echoing the password")
             << "Provider=MSDASQL.1;Password=Segredo#1;Extended Properties=\"DRIVER={Segredo#1}\"" << "Can't open lib";
         QTest::newRow("password inside extended properties")
             << "Provider=MSDASQL.1;Extended Properties=\"DRIVER={Segredo#1 x};PWD={Segredo#1}\"" << "Can't open lib";
         QTest::newRow("quoted password")
-            << "Provider=SQLNCLI11;Password='Segredo#1;=';User ID=sa;Initial Catalog=\"/inexistente/Segredo#1;=/x.db\"" << "connect failed";
+            << "Provider=SQLNCLI11;Password='Segredo#1;=';User ID=sa;Initial Catalog=\"/inexistente/Segredo#1;=/x.db\""
+            << "Não foi possível abrir a base de dados /inexistente/****/x.db";
     }
     void passwordNeverInErrors()
     {

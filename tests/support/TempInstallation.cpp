@@ -164,6 +164,13 @@ QString TTempInstallation::dump() const
     return out;
 }
 
+void TTempInstallation::setLockTimeout(int milliseconds) const
+{
+    WriteDataLinkFile(QDir(folder()).filePath(options_.app.toLower() + QLatin1String(".udl")),
+                      SqliteDataLinkText(databaseFile())
+                          .replace(QLatin1String("Timeout=10000"), QStringLiteral("Timeout=%1").arg(milliseconds)));
+}
+
 std::unique_ptr<TDbConnection> TTempInstallation::connect() const
 {
     auto db = std::make_unique<TDbConnection>();

@@ -32,6 +32,11 @@ public:
     // Every table's schema and rows in a stable order: compare before and after a run.
     QString dump() const;
 
+    // How long the program's connection waits for another connection's lock before its
+    // statement or commit fails (the data-link file says 10 s): tests that hold a lock
+    // shorten it.
+    void setLockTimeout(int milliseconds) const;
+
     // A TDbConnection on this installation: connection string "FILE NAME=.\<App>.UDL";
     // the folder must be the current directory (enter()) when it connects.
     std::unique_ptr<TDbConnection> connect() const;

@@ -1,5 +1,6 @@
 #include "DurableFile.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
 
@@ -33,4 +34,14 @@ bool WriteWhole(const QString& path, const QByteArray& bytes) {
     if (file.write(bytes) != bytes.size() || !file.commit()) return false;
     SyncFolder(path);
     return true;
+}
+
+QString CannotWriteText(const QString& path) {
+    return QStringLiteral("Não foi possível gravar o ficheiro ")
+           + QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+}
+
+QString CannotReadText(const QString& path) {
+    return QStringLiteral("Não foi possível ler o ficheiro ")
+           + QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
 }

@@ -8,3 +8,8 @@
 // Writes bytes to a temporary file beside path and renames it over path, with data and
 // folder entry flushed to the disk. False when anything failed; path is then as it was.
 bool WriteWhole(const QString& path, const QByteArray& bytes);
+
+// The texts of a file that cannot be written or read, with its full path in the platform's
+// form, for the error report.
+QString CannotWriteText(const QString& path);
+QString CannotReadText(const QString& path);

@@ -1,5 +1,8 @@
 #include "ProfileFile.h"
 
+#include <QStringDecoder>
+#include <algorithm>
+
 #ifdef _WIN32
 #include <windows.h>
 #include <string>
@@ -35,6 +38,12 @@ QByteArray Trimmed(const QByteArray& text) {
     while (b < e && IsBlank(text[b])) ++b;
     while (e > b && IsBlank(text[e - 1])) --e;
     return text.mid(b, e - b);
+}
+
+bool IsQuote(char c) { return c == '"' || c == '\''; }
+
+bool Enclosed(const QByteArray& text) {
+    return text.size() >= 2 && IsQuote(text.front()) && text.back() == text.front();
 }
 
 bool SameName(const QByteArray& a, const QByteArray& b) {
@@ -104,6 +113,18 @@ QByteArray TextToAnsi(const QString& text) {
 TProfileFile TProfileFile::FromBytes(const QByteArray& bytes) {
     TProfileFile file;
     qsizetype start = 0;
+    if (bytes.startsWith("\xEF\xBB\xBF")) {
+        file.bom_ = bytes.left(3);
+        start = 3;
+    }
+    // Windows-1252 text is almost never valid UTF-8 once it holds an accented letter, so a
+    // file that is must have been saved as UTF-8 by an editor.
+    const QByteArray body = bytes.mid(start);
+    if (std::any_of(body.begin(), body.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString text = utf8(body);
+        file.utf8_ = !utf8.hasError();
+    }
     while (start < bytes.size()) {
         qsizetype lf = bytes.indexOf('\n', start);
         if (lf < 0) {
@@ -118,7 +139,7 @@ TProfileFile TProfileFile::FromBytes(const QByteArray& bytes) {
 }
 
 QByteArray TProfileFile::toBytes() const {
-    QByteArray out;
+    QByteArray out = bom_;
     for (const auto& line : lines_) out += line.text + line.end;
     return out;
 }
@@ -149,14 +170,22 @@ std::optional<QString> TProfileFile::value(const QByteArray& section, const QByt
     auto at = keyLine(body->first, body->second, key);
     if (!at) return std::nullopt;
     const QByteArray& text = lines_[*at].text;
-    return AnsiToText(text.mid(text.indexOf('=') + 1).left(kProfileReadLimit));
+    QByteArray raw = Trimmed(text.mid(text.indexOf('=') + 1));
+    if (Enclosed(raw)) raw = raw.mid(1, raw.size() - 2);
+    return decoded(raw).left(kProfileReadLimit);
+}
+
+QString TProfileFile::decoded(const QByteArray& bytes) const {
+    return utf8_ ? QString::fromUtf8(bytes) : AnsiToText(bytes);
 }
 
 void TProfileFile::setValue(const QByteArray& section, const QByteArray& key, const QString& value) {
     // A line break inside a value would split it into lines of its own and corrupt the file.
     QString oneLine = value;
     oneLine.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
-    const QByteArray text = key + '=' + TextToAnsi(oneLine);
+    QByteArray stored = TextToAnsi(oneLine);
+    if (Trimmed(stored) != stored || Enclosed(stored)) stored = '"' + stored + '"';
+    const QByteArray text = key + '=' + stored;
 
     auto body = sectionBody(section);
     if (!body) {

@@ -3,7 +3,8 @@
 // written on either platform (or edited by hand in Notepad) reads the same everywhere:
 // ANSI text, section and key names matched without regard to case, an
 // existing key replaced on its own line, every other line left byte for byte, new lines
-// ended by CR LF.
+// ended by CR LF. A file edited by hand may come back as UTF-8, with or without a
+// byte-order mark: it is read as such.
 
 #include <QByteArray>
 #include <QString>
@@ -24,12 +25,15 @@ public:
     static TProfileFile FromBytes(const QByteArray& bytes);
     QByteArray toBytes() const;
 
-    // The value after the first '=' of the key's line in the first section of that name,
-    // cut to kProfileReadLimit characters; nothing when the section or the key is missing.
+    // The value after the first '=' of the key's line in the first section of that name, as
+    // GetPrivateProfileString gives it: blanks around it removed, then one pair of enclosing
+    // quotes (single or double); cut to kProfileReadLimit characters. Nothing when the section
+    // or the key is missing.
     std::optional<QString> value(const QByteArray& section, const QByteArray& key) const;
 
     // Replaces the key's value in place, or adds the key after the last line of the section,
-    // or adds the section at the end of the file.
+    // or adds the section at the end of the file. A value that the reading would change
+    // (blanks at an end, enclosing quotes) is written inside quotes, so it reads back whole.
     void setValue(const QByteArray& section, const QByteArray& key, const QString& value);
 
 private:
@@ -41,6 +45,10 @@ private:
     std::optional<std::pair<size_t, size_t>> sectionBody(const QByteArray& section) const;
     std::optional<size_t> keyLine(size_t first, size_t last, const QByteArray& key) const;
 
+    QString decoded(const QByteArray& bytes) const;
+
+    QByteArray bom_;     // a UTF-8 byte-order mark before the first line, kept as it was
+    bool utf8_ = false;  // the bytes read were valid UTF-8 holding more than ASCII
     std::vector<TLine> lines_;
 };
 

@@ -1,11 +1,11 @@
 #include "SettingsFile.h"
+#include "CheckChangeRequest.h"
 #include "DurableFile.h"
 #include "ProfileFile.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
+#include <algorithm>
 #include <stdexcept>
 
 namespace {
@@ -32,8 +32,58 @@ QString ReadText(const TProfileFile& file, const char* key, const QString& fallb
 }
 
 [[noreturn]] void CannotWrite(const QString& path) {
-    const QString full = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
-    throw std::runtime_error(("Unable to write to " + full).toStdString());
+    throw std::runtime_error(CannotWriteText(path).toStdString());
+}
+
+// A key and its value as the refusals name them: NOVA '100'.
+QString Named(const char* key, const QString& value) {
+    return QString::fromLatin1(key) + QStringLiteral(" '") + value + u'\'';
+}
+
+// The key a field of the rate entry page is stored under, with its stored value.
+QString NamedField(TRequestField field, const TChangeRequest& r) {
+    switch (field) {
+    case TRequestField::None: break;
+    case TRequestField::Existing1: return Named(kRowKeys[0][1], r.rows[0].existing);
+    case TRequestField::New1: return Named(kRowKeys[0][2], r.rows[0].replacement);
+    case TRequestField::Description1: return Named(kRowKeys[0][3], r.rows[0].description);
+    case TRequestField::Existing2: return Named(kRowKeys[1][1], r.rows[1].existing);
+    case TRequestField::New2: return Named(kRowKeys[1][2], r.rows[1].replacement);
+    case TRequestField::Description2: return Named(kRowKeys[1][3], r.rows[1].description);
+    case TRequestField::Existing3: return Named(kRowKeys[2][1], r.rows[2].existing);
+    case TRequestField::New3: return Named(kRowKeys[2][2], r.rows[2].replacement);
+    case TRequestField::Description3: return Named(kRowKeys[2][3], r.rows[2].description);
+    case TRequestField::Places: return Named("CASAS", r.options.places);
+    }
+    return QString();
+}
+
+// The first stored text longer than the edit it goes into: the edit would cut it, and "100"
+// would run as "10".
+QString TooLong(const TChangeRequest& r) {
+    const auto check = [](const char* key, const QString& value, int most) {
+        return value.size() > most ? Named(key, value) + QStringLiteral(" tem mais de %1 caracteres.").arg(most)
+                                   : QString();
+    };
+    for (int i = 0; i < 3; ++i) {
+        const TRatePair& row = r.rows[i];
+        for (const QString& found : {check(kRowKeys[i][1], row.existing, kRateMaxLength),
+                                     check(kRowKeys[i][2], row.replacement, kRateMaxLength),
+                                     check(kRowKeys[i][3], row.description, kDescriptionMaxLength)})
+            if (!found.isEmpty()) return found;
+    }
+    return check("CASAS", r.options.places, kPlacesMaxLength);
+}
+
+// The rules on the entered values, as the window's check applies them before it asks.
+QString FailedRule(const TChangeRequest& r) {
+    const bool anyRow = std::any_of(r.rows.begin(), r.rows.end(), [](const TRatePair& row) { return row.enabled; });
+    if (!anyRow) return QString();  // nothing would be sent; the run only ends the schedule
+    const TFormVerdict verdict = CheckRequestForm(r);
+    if (verdict.accepted) return QString();
+    QStringList named;
+    for (TRequestField field : verdict.fields) named << NamedField(field, r);
+    return named.isEmpty() ? verdict.text : named.join(QStringLiteral(", ")) + QStringLiteral(": ") + verdict.text;
 }
 
 // Qt format strings: runs of one ASCII letter are fields, text in single quotes is literal.
@@ -101,6 +151,16 @@ QString TimeFormat(const QLocale& locale, QLocale::FormatType type) {
     return format;
 }
 
+// A format whose year field is shorter than four letters reads the year as two digits.
+bool TwoDigitYear(const QString& format) {
+    bool two = false;
+    MapFields(format, [&](const QString& field, QString&) {
+        two = two || (field[0] == QLatin1Char('y') && field.size() < 4);
+        return field;
+    });
+    return two;
+}
+
 const QString kIsoDate = QStringLiteral("yyyy-MM-dd");
 const QString kIsoDateTime = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 
@@ -134,17 +194,29 @@ QString MomentToText(const QDateTime& when, const QLocale& locale) {
 QDateTime MomentFromText(const QString& text, const QLocale& locale) {
     const QString t = text.trimmed();
     if (t.isEmpty()) return QDateTime();
-    const QString date = DateFormat(locale);
-    // The written form first, then the forms a hand-edited file may hold.
-    for (const QString& format : {date + QLatin1Char(' ') + TimeFormat(locale, QLocale::LongFormat),
-                                  date + QLatin1Char(' ') + TimeFormat(locale, QLocale::ShortFormat),
-                                  kIsoDateTime, QStringLiteral("yyyy-MM-dd HH:mm")}) {
-        QDateTime moment = locale.toDateTime(t, format);
-        if (moment.isValid()) return moment;
-    }
-    for (const QString& format : {date, kIsoDate}) {
-        QDate day = locale.toDate(t, format);
-        if (day.isValid()) return QDateTime(day, QTime(0, 0));
+    // The form this program writes, then the regional short date as it is (a file written by
+    // hand or by an older version), then ISO.
+    QStringList dates = {DateFormat(locale)};
+    const QString regional = PlainBlanks(locale.dateFormat(QLocale::ShortFormat));
+    if (!dates.contains(regional)) dates << regional;
+    dates << kIsoDate;
+    QStringList times = {TimeFormat(locale, QLocale::LongFormat), TimeFormat(locale, QLocale::ShortFormat),
+                         QStringLiteral("HH:mm:ss"), QStringLiteral("HH:mm")};
+    times.removeDuplicates();
+
+    for (const QString& date : dates) {
+        QDateTime moment;
+        for (const QString& time : times) {
+            moment = locale.toDateTime(t, date + QLatin1Char(' ') + time);
+            if (moment.isValid()) break;
+        }
+        if (!moment.isValid()) {
+            const QDate day = locale.toDate(t, date);
+            if (day.isValid()) moment = QDateTime(day, QTime(0, 0));
+        }
+        if (!moment.isValid()) continue;
+        // Qt puts a two-digit year in the 1900s; a schedule is for this century.
+        return TwoDigitYear(date) ? moment.addYears(100) : moment;
     }
     return QDateTime();
 }
@@ -186,9 +258,14 @@ void WriteSettingsFile(const QString& path, const TChangeRequest& request,
 
 TSchedule ReadSettingsFile(const QString& path, const QDateTime& now, const QLocale& locale) {
     QFile in(path);
-    const TProfileFile file = TProfileFile::FromBytes(in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray());
-
+    QByteArray bytes;
     TSchedule s;
+    if (in.open(QIODevice::ReadOnly))
+        bytes = in.readAll();
+    else if (in.exists())
+        s.refusal = CannotReadText(path) + u'.';  // its defaults are no schedule anyone made
+    const TProfileFile file = TProfileFile::FromBytes(bytes);
+
     TChangeRequest& r = s.request;
     for (int i = 0; i < 3; ++i) {
         r.rows[i].enabled = ReadBool(file, kRowKeys[i][0], true);
@@ -201,13 +278,25 @@ TSchedule ReadSettingsFile(const QString& path, const QDateTime& now, const QLoc
     r.options.salePrices = ReadBool(file, "PRECOSVENDA", false);
     r.options.roundPrices = ReadBool(file, "ARREDONDAR", false);
     r.options.places = ReadText(file, "CASAS", QStringLiteral("2"));
-    const QDateTime moment = MomentFromText(ReadText(file, "DATAHORA"), locale);
+    const QString storedMoment = ReadText(file, "DATAHORA");
+    const QDateTime moment = MomentFromText(storedMoment, locale);
     r.moment = moment.isValid() ? moment : now;
     s.connectionString = ReadText(file, "SOFT");
     r.app = ReadText(file, "APLICACAO");
+
+    // A moment that cannot be read is not "now": run at once, it could be months early.
+    if (s.refusal.isEmpty()) s.refusal = TooLong(r);
+    if (s.refusal.isEmpty() && !moment.isValid() && !storedMoment.isEmpty())
+        s.refusal = Named("DATAHORA", storedMoment) + QStringLiteral(" não é uma data válida.");
+    if (s.refusal.isEmpty()) s.refusal = FailedRule(r);
     return s;
 }
 
 void RemoveSettingsFile(const QString& path) {
     QFile::remove(path);
+}
+
+bool KeepInDoubtCopy(const QString& path) {
+    QFile in(path);
+    return in.open(QIODevice::ReadOnly) && WriteWhole(path + QStringLiteral(".duvida"), in.readAll());
 }

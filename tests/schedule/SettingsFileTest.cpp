@@ -59,6 +59,13 @@ private slots:
         flipped.app = "Meltra";
         flipped.moment = QDateTime(QDate(2099, 12, 31), QTime(23, 59, 59));
         QTest::addRow("flipped") << flipped;
+        // What the reading strips (blanks at an end, enclosing quotes) is written so as to come back.
+        TChangeRequest quoted = Sample();
+        quoted.rows[0].description = " Normal ";
+        quoted.rows[1].description = "'23%'";
+        quoted.rows[2].description = "\"x\"";
+        quoted.options.places = " ";
+        QTest::addRow("blanks and quotes") << quoted;
     }
     void everyKeyRoundTrips() {
         QFETCH(TChangeRequest, request);
@@ -121,12 +128,23 @@ private slots:
         QTest::addRow("LF only") << QByteArray("[OPCOES]\nCASAS=5\nTAXA1=0") << casas << QVariant("5");
         QTest::addRow("other section") << QByteArray("[OUTRA]\r\nCASAS=4\r\n[OPCOES]\r\n") << casas << QVariant("2");
         QTest::addRow("first of two") << h + "CASAS=4\r\nCASAS=5\r\n" << casas << QVariant("4");
-        QTest::addRow("value kept as is") << h + "ANTERIOR= 23\r\n" << anterior << QVariant(" 23");
+        QTest::addRow("blanks around a value") << h + "ANTERIOR = 23 \t\r\n" << anterior << QVariant("23");
+        QTest::addRow("double quotes") << h + "ANTERIOR= \"2 3\" \r\n" << anterior << QVariant("2 3");
+        QTest::addRow("single quotes") << h + "ANTERIOR='23'\r\n" << anterior << QVariant("23");
+        QTest::addRow("one pair only") << h + "ANTERIOR=''23''\r\n" << anterior << QVariant("'23'");
+        QTest::addRow("unmatched quotes kept") << h + "ANTERIOR=\"23'\r\n" << anterior << QVariant("\"23'");
+        QTest::addRow("byte-order mark") << "\xEF\xBB\xBF" + h + "CASAS=3\r\n" << casas << QVariant("3");
+        QTest::addRow("UTF-8 edited by hand") << h + "ANTERIOR=Ta\xC3\xA7" "a \xE2\x82\xAC\r\n" << anterior
+                                             << QVariant(QString::fromUtf8("Taça €"));
+        QTest::addRow("ANSI") << h + "ANTERIOR=Ta\xE7" "a \x80\r\nDESCRICAO=\xC3\xA7\r\n" << anterior
+                              << QVariant(QString::fromUtf8("Taça €"));
         QTest::addRow("2047 characters") << h + "ANTERIOR=" + QByteArray(3000, 'x') + "\r\n" << anterior
                                         << QVariant(QString(2047, 'x'));
-        QTest::addRow("bad moment") << h + "DATAHORA=amanha\r\n" << moment << QVariant(kNow);
-        QTest::addRow("two-digit year form") << h + "DATAHORA=14/03/26 22:00:47\r\n" << moment << QVariant(kNow);
-        QTest::addRow("another locale's form") << h + "DATAHORA=14.03.2026 22:00:47\r\n" << moment << QVariant(kNow);
+        QTest::addRow("empty moment") << h + "DATAHORA= \r\n" << moment << QVariant(kNow);
+        QTest::addRow("two-digit year form") << h + "DATAHORA=14/03/26 22:00:47\r\n" << moment
+                                            << QVariant(QDateTime(QDate(2026, 3, 14), QTime(22, 0, 47)));
+        QTest::addRow("two-digit year 99, midnight") << h + "DATAHORA=31/12/99\r\n" << moment
+                                                    << QVariant(QDateTime(QDate(2099, 12, 31), QTime(0, 0)));
         QTest::addRow("ISO form") << h + "DATAHORA=2026-03-14 22:00:47\r\n" << moment
                                  << QVariant(QDateTime(QDate(2026, 3, 14), QTime(22, 0, 47)));
         QTest::addRow("no seconds") << h + "DATAHORA=14/03/2026 22:00\r\n" << moment
@@ -181,6 +199,62 @@ private slots:
         QCOMPARE(ReadSettingsFile(path_, kNow, l).request.moment, whole);
     }
 
+    // A stored request that the window could not have confirmed is refused, naming the key
+    // and the value as stored, before any edit could cut it; one it could, or one that ticks
+    // no row (it sends nothing), is not.
+    void refusals_data() {
+        QTest::addColumn<QString>("changes");  // "KEY=value" lines replacing those of a valid file
+        QTest::addColumn<QString>("refusal");
+        const auto row = [](const char* name, const char* changes, const char* refusal) {
+            QTest::addRow("%s", name) << QString::fromUtf8(changes) << QString::fromUtf8(refusal);
+        };
+        row("valid", "", "");
+        row("no row ticked", "TAXA1=0", "");
+        row("new rate cut to 10", "NOVA=100", "NOVA '100' tem mais de 2 caracteres.");
+        row("percent sign", "NOVA=13%", "NOVA '13%' tem mais de 2 caracteres.");
+        row("places cut to 10", "CASAS=100", "CASAS '100' tem mais de 2 caracteres.");
+        row("long description of an unticked row", "DESCRICAO3=123456789012345678901234567890123456789012345678901",
+            "DESCRICAO3 '123456789012345678901234567890123456789012345678901' tem mais de 50 caracteres.");
+        row("no such day", "DATAHORA=31/02/2099 10:00:00", "DATAHORA '31/02/2099 10:00:00' não é uma data válida.");
+        row("garbage", "DATAHORA=garbage", "DATAHORA 'garbage' não é uma data válida.");
+        row("another locale's date", "DATAHORA=14.03.2026 22:00:47",
+            "DATAHORA '14.03.2026 22:00:47' não é uma data válida.");
+        row("whole euros", "CASAS=0", "CASAS '0': O número de casas de arredondamento deve estar compreendido entre \"2\" e \"4\"!");
+        row("one place", "CASAS=1", "CASAS '1': O número de casas de arredondamento deve estar compreendido entre \"2\" e \"4\"!");
+        row("99 places", "CASAS=99", "CASAS '99': O número de casas de arredondamento deve estar compreendido entre \"2\" e \"4\"!");
+        row("places unused without rounding", "CASAS=9\r\nARREDONDAR=0", "");
+        row("equal rates", "NOVA=13", "ANTERIOR '13', NOVA '13': A nova taxa não pode ser igual à já existente!");
+        row("06 and 6", "ANTERIOR=06\r\nNOVA=6", "ANTERIOR '06', NOVA '6': A nova taxa não pode ser igual à já existente!");
+        row("no new rate", "NOVA=", "NOVA '': Falta indicar qual a primeira nova taxa!");
+        row("not a number", "NOVA=2%", "NOVA '2%': '2%' não é um número inteiro válido.");
+        row("existing rate of an unticked row", "ANTERIOR3=13",
+            "ANTERIOR '13', ANTERIOR3 '13': Existem taxas de iva para alterar iguais! Verifique esta situação!");
+        row("same description", "DESCRICAO2=Normal",
+            "DESCRICAO 'Normal', DESCRICAO2 'Normal': Existem descrições iguais! Verifique esta situação!");
+    }
+    void refusals() {
+        QFETCH(QString, changes);
+        QFETCH(QString, refusal);
+        QMap<QString, QString> keys = {{"TAXA1", "1"}, {"ANTERIOR", "13"}, {"NOVA", "23"}, {"DESCRICAO", "Normal"},
+                                       {"TAXA2", "0"}, {"NOVA2", "7"}, {"DESCRICAO2", "Sete"}, {"TAXA3", "0"},
+                                       {"ANTERIOR3", "6"}, {"PRECOSVENDA", "1"}, {"ARREDONDAR", "1"}, {"CASAS", "2"},
+                                       {"DATAHORA", "14/03/2026 22:00:47"}};
+        for (const QString& line : changes.split("\r\n", Qt::SkipEmptyParts))
+            keys[line.section('=', 0, 0)] = line.section('=', 1);
+        QByteArray bytes = "[OPCOES]\r\n";
+        for (auto k = keys.cbegin(); k != keys.cend(); ++k) bytes += (k.key() + '=' + k.value() + "\r\n").toLatin1();
+        QVERIFY(WriteFileBytes(path_, bytes));
+        QCOMPARE(ReadSettingsFile(path_, kNow, QLocale("pt_PT")).refusal, refusal);
+    }
+
+    // A file that is there but cannot be read holds no schedule anyone made.
+    void unreadableFileIsRefused() {
+        QVERIFY(QDir().mkpath(path_));
+        QCOMPARE(ReadSettingsFile(path_, kNow).refusal,
+                 QString::fromUtf8("Não foi possível ler o ficheiro ") + QDir::toNativeSeparators(path_) + '.');
+        QDir().rmdir(path_);
+    }
+
     // A second schedule over a file that still exists: its keys are replaced on their own
     // lines, keys it lacks are added to its section, everything else stays byte for byte.
     void rewriteKeepsForeignLines() {
@@ -207,7 +281,7 @@ private slots:
             WriteSettingsFile(path, Sample(), "x");
             QFAIL("no error");
         } catch (const std::runtime_error& e) {
-            QCOMPARE(QString::fromUtf8(e.what()), "Unable to write to " + QDir::toNativeSeparators(path));
+            QCOMPARE(QString::fromUtf8(e.what()), QString::fromUtf8("Não foi possível gravar o ficheiro ") + QDir::toNativeSeparators(path));
         }
     }
 
@@ -226,7 +300,7 @@ private slots:
         try {
             WriteSettingsFile(path_, TChangeRequest{}, "new");
         } catch (const std::runtime_error& e) {
-            thrown = QString::fromUtf8(e.what()).startsWith("Unable to write to ");
+            thrown = QString::fromUtf8(e.what()).startsWith(QString::fromUtf8("Não foi possível gravar o ficheiro "));
         }
         setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, handler);

@@ -17,8 +17,6 @@ enum class TRecord { None, Committing, Done };
 const QByteArray kCommitting = "committing";
 const QByteArray kDone = "done";
 
-QString Native(const QString& path) { return QDir::toNativeSeparators(path); }
-
 QByteArray Fingerprint(const QByteArray& content) {
     return QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex();
 }
@@ -30,7 +28,7 @@ std::optional<QByteArray> ReadSettings(const QString& path) {
     if (!file.exists()) return std::nullopt;
     if (!file.open(QIODevice::ReadOnly)) {
         if (!file.exists()) return std::nullopt;
-        throw std::runtime_error(("Unable to read " + Native(path)).toStdString());
+        throw std::runtime_error(CannotReadText(path).toStdString());
     }
     return file.readAll();
 }
@@ -162,7 +160,7 @@ TScheduleGuard::TClaim TScheduleGuard::Claim() {
         case Impl::TLock::Held:
             return TClaim::Busy;
         case Impl::TLock::Impossible:
-            throw std::runtime_error(("Unable to write to " + Native(d->places(".lock").front())).toStdString());
+            throw std::runtime_error(CannotWriteText(d->places(".lock").front()).toStdString());
         case Impl::TLock::Taken:
             break;
         }
@@ -202,15 +200,22 @@ TScheduleGuard::TClaim TScheduleGuard::Claim() {
 void TScheduleGuard::BeforeCommit() {
     if (!d->lock) throw std::logic_error("BeforeCommit without a claim");
     if (!d->write(kCommitting))
-        throw std::runtime_error(("Unable to write to " + Native(d->places(".state").front())).toStdString());
+        throw std::runtime_error(CannotWriteText(d->places(".state").front()).toStdString());
 }
 
 void TScheduleGuard::AfterCommit() {
     if (d->lock) d->write(kDone);
 }
 
+void TScheduleGuard::CommitRolledBack() {
+    // The database refused the commit and undid the change: nothing of it is there, so the
+    // schedule is as pending as before its run.
+    if (d->lock) d->forget();
+}
+
 void TScheduleGuard::Release() {
-    // A "committing" record stays: the commit that failed may still have been made.
+    // A "committing" record stays unless CommitRolledBack cleared it: a commit whose outcome
+    // is unknown may have been made.
     d->release();
 }
 

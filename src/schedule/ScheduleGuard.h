@@ -18,7 +18,8 @@
 //   Running     Pending plus this process's lock. Same as Pending after a crash: the lock
 //               is stale and the record absent.
 //   Committing  record "committing". Crash: the change may or may not have been made; the
-//               next start reports InDoubt and never runs it on its own.
+//               next start reports InDoubt and never runs it on its own. A commit that
+//               returned an error and was rolled back goes back to Pending.
 //   Done        record "done", file still present. Crash (or a file that cannot be deleted):
 //               the next start finds CompletedLeftover and only tidies up.
 //   Finished    file deleted; records cleared. A crash before the clearing leaves a record
@@ -58,8 +59,9 @@ public:
         InDoubt,     // an earlier run stopped while committing
     };
     // At the due check, before the connection is reopened. On Acquired the lock is held until
-    // Release or Finish. Throws std::runtime_error when no lock can be made at all or the
-    // settings file cannot be read: running without knowing would risk a second change.
+    // Release or Finish. Throws std::runtime_error (a Portuguese text naming the file) when no
+    // lock can be made at all or the settings file cannot be read: running without knowing
+    // would risk a second change.
     TClaim Claim();
 
     // Records that the change may be committed from here on. Throws std::runtime_error when
@@ -67,8 +69,11 @@ public:
     void BeforeCommit();
     // Records that it was; never throws (the change is in the database either way).
     void AfterCommit();
+    // Records that the commit returned an error and the rollback that followed succeeded:
+    // nothing was committed, and the schedule is pending again.
+    void CommitRolledBack();
     // A failed run: gives up the lock. The schedule stays pending, or in doubt when the
-    // failure came after BeforeCommit (the commit itself failed).
+    // failure came after BeforeCommit and the rollback is not known to have undone it.
     void Release();
     // After the settings file and the start-up entry were deleted: clears the records when
     // the file is gone, keeps "done" when it could not be deleted; gives up the lock.

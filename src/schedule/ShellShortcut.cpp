@@ -85,10 +85,10 @@ std::string ShellShortcutPath(int folder, const std::string& name) {
     return dir.empty() ? std::string() : dir + "\\" + name + ".lnk";
 }
 
-void CreateShellShortcut(int folder, const std::string& name, const std::string& program) {
+bool CreateShellShortcut(int folder, const std::string& name, const std::string& program) {
     const std::string target = NativePath(program);
     const DWORD attributes = GetFileAttributesA(target.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
 
     TComScope com;
     TComRef<IShellLinkA> link;
@@ -103,10 +103,10 @@ void CreateShellShortcut(int folder, const std::string& name, const std::string&
     link.p->SetWorkingDirectory(FolderOf(target).c_str());
 
     const std::string dir = FolderPath(folder);
-    if (dir.empty()) return;
+    if (dir.empty()) return false;
     CreateDirectoryA(dir.c_str(), nullptr);
     // Not remembered as the object's file: the object is dropped right after.
-    file.p->Save(Wide(dir + "\\" + name + ".lnk").c_str(), FALSE);
+    return SUCCEEDED(file.p->Save(Wide(dir + "\\" + name + ".lnk").c_str(), FALSE));
 }
 
 void DeleteShellShortcut(int folder, const std::string& name) {
@@ -205,12 +205,16 @@ std::string ShellShortcutPath(int folder, const std::string& name) {
     return dir.empty() ? std::string() : dir + "/" + name + ".desktop";
 }
 
-void CreateShellShortcut(int folder, const std::string& name, const std::string& target) {
+bool CreateShellShortcut(int folder, const std::string& name, const std::string& target) {
     struct stat info {};
-    if (stat(target.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return;
+    if (stat(target.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return false;
     const std::string dir = FolderPath(folder);
-    if (dir.empty()) return;
-    mkdir(dir.c_str(), 0755);  // one level; "already there" and every other failure ignored
+    if (dir.empty()) return false;
+    // A fresh account may have no ~/.config yet, and XDG_CONFIG_HOME may name a folder not
+    // made: every missing level is made. A failure shows when the entry is written.
+    for (size_t slash = dir.find('/', 1); slash != std::string::npos; slash = dir.find('/', slash + 1))
+        mkdir(dir.substr(0, slash).c_str(), 0700);
+    mkdir(dir.c_str(), 0755);
 
     const std::string entry = "[Desktop Entry]\n"
                               "Type=Application\n"
@@ -222,11 +226,14 @@ void CreateShellShortcut(int folder, const std::string& name, const std::string&
     // (which the session would skip) nor two of them.
     std::string temporary = dir + "/." + name + ".desktop.XXXXXX";
     const int fd = mkstemp(&temporary[0]);
-    if (fd < 0) return;
+    if (fd < 0) return false;
     const bool written = WriteAll(fd, entry) && fchmod(fd, 0644) == 0 && fsync(fd) == 0;
     const bool closed = close(fd) == 0;
-    if (!written || !closed || rename(temporary.c_str(), (dir + "/" + name + ".desktop").c_str()) != 0)
+    if (!written || !closed || rename(temporary.c_str(), (dir + "/" + name + ".desktop").c_str()) != 0) {
         unlink(temporary.c_str());
+        return false;
+    }
+    return true;
 }
 
 void DeleteShellShortcut(int folder, const std::string& name) {

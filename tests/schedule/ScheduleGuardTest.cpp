@@ -103,7 +103,9 @@ private slots:
         QTest::addColumn<TClaim>("atDueCheck");
         QTest::addRow("never run") << "" << TStart::Pending << TClaim::Acquired;
         QTest::addRow("run failed before commit") << "claim release" << TStart::Pending << TClaim::Acquired;
-        QTest::addRow("commit failed") << "claim before release" << TStart::InDoubt << TClaim::InDoubt;
+        QTest::addRow("commit failed, outcome unknown") << "claim before release" << TStart::InDoubt << TClaim::InDoubt;
+        QTest::addRow("commit refused and rolled back") << "claim before undone release" << TStart::Pending
+                                                        << TClaim::Acquired;
         QTest::addRow("crash after commit") << "claim before after" << TStart::CompletedLeftover << TClaim::AlreadyDone;
         QTest::addRow("file could not be deleted") << "run" << TStart::CompletedLeftover << TClaim::AlreadyDone;
         QTest::addRow("file deleted") << "run delete" << TStart::CompletedLeftover << TClaim::AlreadyDone;
@@ -122,6 +124,7 @@ private slots:
                 if (step == "claim") QCOMPARE(g->Claim(), TClaim::Acquired);
                 if (step == "before") g->BeforeCommit();
                 if (step == "after") g->AfterCommit();
+                if (step == "undone") g->CommitRolledBack();
                 if (step == "release") g->Release();
                 if (step == "run") Run(*g, settings_, false);
                 if (step == "delete") QFile::remove(settings_);

@@ -68,7 +68,7 @@ private slots:
         QVERIFY2(QRegularExpression("^[A-Za-z0-9/._-]+$").match(QString::fromUtf8(prefix)).hasMatch(),
                  "the temporary folder needs no quoting");
 
-        CreateShellShortcut(kStartupFolder, "Qorvanta", Local(program(relative)));
+        QVERIFY(CreateShellShortcut(kStartupFolder, "Qorvanta", Local(program(relative))));
         QCOMPARE(entry(), "[Desktop Entry]\nType=Application\nName=Qorvanta\nExec=\"" + prefix + exec +
                               "\"\nPath=" + prefix + path + "\n");
         QCOMPARE(ShellShortcutPath(kStartupFolder, "Qorvanta"), Local(autostart_ + "/Qorvanta.desktop"));
@@ -82,19 +82,26 @@ private slots:
         QVERIFY(!entry().contains("/old/"));
     }
 
-    void folderCreatedOneLevel_data() {
-        QTest::addColumn<bool>("configExists");
+    // Every missing folder up to the entry's is made; where one cannot be, the caller hears
+    // that there is no entry.
+    void folderCreated_data() {
+        QTest::addColumn<QString>("config");  // XDG_CONFIG_HOME below the test folder
+        QTest::addColumn<bool>("removeConfig");
         QTest::addColumn<bool>("created");
-        QTest::addRow("autostart removed") << true << true;
-        QTest::addRow("its parent removed too") << false << false;
+        QTest::addRow("autostart missing") << "config" << false << true;
+        QTest::addRow("its parent missing too") << "config" << true << true;
+        QTest::addRow("several levels missing") << "config/a/b" << false << true;
+        QTest::addRow("a file in place of a folder") << "file/config" << false << false;
     }
-    void folderCreatedOneLevel() {
-        QFETCH(bool, configExists);
+    void folderCreated() {
+        QFETCH(QString, config);
+        QFETCH(bool, removeConfig);
         QFETCH(bool, created);
-        if (!configExists) QVERIFY(QDir(config_).removeRecursively());
-        CreateShellShortcut(kStartupFolder, "Qorvanta", Local(program("prog")));
-        QCOMPARE(QFileInfo::exists(autostart_ + "/Qorvanta.desktop"), created);
-        QCOMPARE(QFileInfo::exists(config_), configExists);
+        QVERIFY(WriteFileBytes(dir_.filePath("file"), "x"));
+        if (removeConfig) QVERIFY(QDir(config_).removeRecursively());
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_.filePath(config)));
+        QCOMPARE(CreateShellShortcut(kStartupFolder, "Qorvanta", Local(program("prog"))), created);
+        QCOMPARE(QFileInfo::exists(dir_.filePath(config + "/autostart/Qorvanta.desktop")), created);
     }
 
     void missingTargetMakesNothing_data() {
@@ -105,7 +112,7 @@ private slots:
     }
     void missingTargetMakesNothing() {
         QFETCH(QString, target);
-        CreateShellShortcut(kStartupFolder, "Qorvanta", Local(target));
+        QVERIFY(!CreateShellShortcut(kStartupFolder, "Qorvanta", Local(target)));
         QVERIFY(!QFileInfo::exists(autostart_));
     }
 

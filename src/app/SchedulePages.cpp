@@ -4,6 +4,7 @@
 
 #include "ChangeRun.h"
 #include "Detection.h"
+#include "ErrorReport.h"
 #include "EventHook.h"
 #include "ScheduleGuard.h"
 #include "SettingsFile.h"
@@ -11,8 +12,10 @@
 #include "Tmain.h"
 
 #include <QDateTimeEdit>
+#include <QDir>
 #include <QEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
@@ -29,6 +32,29 @@ const QString kInDoubtText = QStringLiteral(
     "de dados. Não é possível saber se as taxas de IVA e os preços foram alterados, pelo que a alteração "
     "agendada não será executada. Verifique manualmente as taxas e os preços na aplicação.");
 const QString kWarningTitle = QStringLiteral("Aviso");
+
+QString Native(const QString& path)
+{
+    return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+}
+
+// A stored schedule that the window could not have confirmed: it is not run, and what is on
+// disk stays for the operator to mend or remove.
+QString RefusedText(const QString& reason, const QString& settingsFile)
+{
+    return reason + QStringLiteral("\n\nA alteração agendada em ") + Native(settingsFile)
+           + QStringLiteral(" não foi executada e nada foi alterado na base de dados. Corrija ou apague esse ficheiro.");
+}
+
+QString NoEntryText(const std::string& entryPath)
+{
+    const QString where = entryPath.empty() ? QString()
+                                            : QStringLiteral(" (") + QString::fromLocal8Bit(entryPath.c_str()) + u')';
+    return QStringLiteral("Não foi possível criar a entrada de arranque automático") + where
+           + QStringLiteral(". A alteração fica agendada, mas só será executada se este programa estiver aberto à "
+                            "hora marcada: depois de terminar a sessão ou reiniciar o computador, o agendamento não "
+                            "será retomado automaticamente.");
+}
 
 }  // namespace
 
@@ -82,7 +108,10 @@ void Tmain::BitBtn3Click()
     WriteSettingsFile(path, RequestFromControls(), ConnectionStringFor(detectedApp_));
     guard_ = std::make_unique<TScheduleGuard>(path);
     guard_->NewSchedule();
-    CreateShellShortcut(kStartupFolder, kEntryName, QFile::encodeName(env_.executablePath).toStdString());
+    runFailureReported_ = false;
+    ultimafalha->clear();
+    if (!CreateShellShortcut(kStartupFolder, kEntryName, QFile::encodeName(env_.executablePath).toStdString()))
+        dialogs_->ShowMessage(NoEntryText(ShellShortcutPath(kStartupFolder, kEntryName)), kWarningTitle);
     SetActivePage(tabwait);
 }
 
@@ -111,28 +140,37 @@ void Tmain::AgendaTimer()
     // schedule on disk it finds nothing to claim.
     if (!guard_)
         guard_ = std::make_unique<TScheduleGuard>(env_.settingsFile);
-    switch (guard_->Claim()) {
+    TScheduleGuard::TClaim claim = TScheduleGuard::TClaim::Busy;
+    try {
+        claim = guard_->Claim();
+    } catch (...) {
+        // A settings file or lock out of reach for a moment (a backup or an antivirus holding
+        // it) is tried again at the next tick, as a database out of reach is.
+        RetryLater(CurrentErrorText());
+        return;
+    }
+    switch (claim) {
     case TScheduleGuard::TClaim::Busy:
     case TScheduleGuard::TClaim::AlreadyDone:
         // Another process makes (or made) this change, or the schedule was replaced.
         close();
         return;
     case TScheduleGuard::TClaim::InDoubt:
-        // The timer stays off: the next start tidies the schedule up after the same warning.
-        dialogs_->ShowMessage(kInDoubtText, kWarningTitle);
+        DropInDoubtSchedule();
+        SetActivePage(tabcondicoes);
         return;
     case TScheduleGuard::TClaim::Acquired:
         break;
     }
 
     // A fresh connection: the one detection left may have died during the wait. A database
-    // out of reach puts the change off to the next tick, without a word.
+    // out of reach puts the change off to the next tick, without a box.
     try {
         cn_.setConnected(false);
         cn_.setConnected(true);
     } catch (...) {
         guard_->Release();
-        agenda_.start();
+        RetryLater(CurrentErrorText());
         return;
     }
 
@@ -140,16 +178,33 @@ void Tmain::AgendaTimer()
         TRunHooks hooks;
         hooks.beforeCommit = [this] { guard_->BeforeCommit(); };
         hooks.afterCommit = [this] { guard_->AfterCommit(); };
+        hooks.commitRolledBack = [this] { guard_->CommitRolledBack(); };
         RunInBackground(RequestFromControls(), TRunKind::Scheduled, hooks);
     } catch (...) {
-        // The run was rolled back, so the file and the entry stay for the next start; this
-        // process makes no further attempt.
+        // Rolled back, so the schedule stays whole and is tried again at each tick: a lock
+        // held by a backup at the chosen minute must not mean the change never happens. The
+        // operator is told once; the box does not hold the retries up.
         guard_->Release();
+        RetryLater(CurrentErrorText());
+        if (runFailureReported_)
+            return;
+        runFailureReported_ = true;
         throw;
     }
 
+    // A failure report still open from an earlier attempt goes with the window.
     RemoveSchedule();
     close();
+}
+
+void Tmain::RetryLater(const QString& reason)
+{
+    const QDateTime now = env_.clock();
+    ultimafalha->setText(QStringLiteral("A última tentativa, em %1 às %2, falhou: %3")
+                             .arg(QLocale().toString(now.date(), QLocale::ShortFormat), now.toString(QStringLiteral("HH:mm")),
+                                  ErrorReportText(reason)));
+    ultimafalha->setToolTip(ultimafalha->text());
+    agenda_.start();
 }
 
 void Tmain::ResumeSchedule()
@@ -160,23 +215,41 @@ void Tmain::ResumeSchedule()
     guard_ = std::make_unique<TScheduleGuard>(path);
     switch (guard_->Inspect()) {
     case TScheduleGuard::TStart::Pending: {
+        // Judged as stored, before the controls could cut or change a value; no question is
+        // asked again.
         const TSchedule schedule = ReadSettingsFile(path, env_.clock());
+        if (!schedule.refusal.isEmpty()) {
+            dialogs_->ShowMessage(RefusedText(schedule.refusal, path), kWarningTitle);
+            guard_.reset();
+            return;
+        }
         LoadRequest(schedule.request);
         cn_.setConnectionString(schedule.connectionString);
         SetActivePage(tabwait);
         return;
     }
     case TScheduleGuard::TStart::InDoubt:
-        // Kept, the schedule would bring this same warning at every log-on and could never
-        // be run safely: the operator is told once, and it goes.
-        dialogs_->ShowMessage(kInDoubtText, kWarningTitle);
-        RemoveSchedule();
+        DropInDoubtSchedule();
         return;
     case TScheduleGuard::TStart::CompletedLeftover:
         // A file whose change was made but which could not be deleted: only tidy up.
         RemoveSchedule();
         return;
     }
+}
+
+void Tmain::DropInDoubtSchedule()
+{
+    // Kept, the schedule would bring this same warning at every log-on and could never be
+    // run safely. Without its copy it stays whole, and the next start warns again.
+    const QString copy = env_.settingsFile + QStringLiteral(".duvida");
+    const bool copied = KeepInDoubtCopy(env_.settingsFile);
+    QString text = kInDoubtText;
+    if (copied)
+        text += QStringLiteral(" O pedido agendado ficou guardado em ") + Native(copy) + u'.';
+    dialogs_->ShowMessage(text, kWarningTitle);
+    if (copied)
+        RemoveSchedule();
 }
 
 void Tmain::RemoveSchedule()

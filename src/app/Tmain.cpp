@@ -244,6 +244,11 @@ void Tmain::BuildWaitPage(QWidget* page)
                               QRect(16, 92, 400, 44), Qt::AlignHCenter | Qt::AlignTop);
     Label25->setFont(UiFont(11, true));
     SetTextColour(Label25, kRed);
+    // Empty until an attempt at the due moment fails: the retries make no sound, but an
+    // operator who looks sees why the change has not happened yet.
+    ultimafalha = NewWrappedLabel(page, QStringLiteral("ultimafalha"), QString(), QRect(16, 138, 400, 28),
+                                  Qt::AlignHCenter | Qt::AlignTop);
+    ultimafalha->setFont(UiFont(9));
     Button1 = NewButton(page, QStringLiteral("Button1"), QStringLiteral("Minimizar para a Barra de Tarefas"),
                         QRect(96, 170, 240, 30));
     Button1->setFont(UiFont(11, true));
@@ -343,14 +348,23 @@ void Tmain::Guarded(const std::function<void()>& body) noexcept
 {
     try {
         body();
-    } catch (const TDbError& e) {
-        ReportError(e.text());
-    } catch (const TRequestError& e) {
-        ReportError(e.text());
-    } catch (const std::exception& e) {
-        ReportError(QString::fromUtf8(e.what()));
     } catch (...) {
-        ReportError(QStringLiteral("Ocorreu um erro inesperado"));
+        ReportError(CurrentErrorText());
+    }
+}
+
+QString Tmain::CurrentErrorText()
+{
+    try {
+        throw;
+    } catch (const TDbError& e) {
+        return e.text();
+    } catch (const TRequestError& e) {
+        return e.text();
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("Ocorreu um erro inesperado");
     }
 }
 

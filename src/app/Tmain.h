@@ -157,6 +157,12 @@ private:
     void ResumeSchedule();
     // Removes every trace of the schedule: the file, the start-up entry, the guard's records.
     void RemoveSchedule();
+    // A schedule whose interrupted commit may or may not have been made: the operator is
+    // told, a copy of its file is kept to show what it was, and it goes.
+    void DropInDoubtSchedule();
+    // An attempt at the due moment that failed: noted under the wait label, tried again at
+    // the next tick.
+    void RetryLater(const QString& reason);
     void RestoreFromTray();
     // Places the window, its frame counted, in the middle of its screen's available area.
     void CentreOnScreen();
@@ -173,6 +179,9 @@ private:
     void DefaultDescription(QLineEdit* rate, QLineEdit* description);
     void FocusRequestField(TRequestField field);
     void ReportError(const QString& text) noexcept;
+    // The text of the exception being handled, as the error report shows it; only inside a
+    // catch block.
+    static QString CurrentErrorText();
 
     TmainEnvironment env_;
     std::unique_ptr<TDialogs> ownDialogs_;
@@ -182,6 +191,8 @@ private:
     QTimer agenda_;
     // The schedule this process acts on, once one is written or resumed.
     std::unique_ptr<TScheduleGuard> guard_;
+    // A failed scheduled run is reported once; the retries after it are silent.
+    bool runFailureReported_ = false;
     bool restoringFromTray_ = false;
     bool running_ = false;
     TBackgroundRun* run_ = nullptr;       // the run in progress, for "Cancelar"
@@ -263,6 +274,7 @@ private:
     QLabel* Image2 = nullptr;
     QLabel* Label24 = nullptr;
     QLabel* Label25 = nullptr;
+    QLabel* ultimafalha = nullptr;
     QPushButton* Button1 = nullptr;
 
     // the notification area

@@ -268,7 +268,8 @@ private slots:
         h->click("BitBtn3");
 
         const std::vector<TShownBox> expected = {
-            {TShownBox::Message, ErrorReportText("Unable to write to " + QDir::toNativeSeparators(settings)),
+            {TShownBox::Message,
+             ErrorReportText(QString::fromUtf8("Não foi possível gravar o ficheiro ") + QDir::toNativeSeparators(settings)),
              QStringLiteral("Taxas de IVA")}};
         QCOMPARE(h->dialogs.shown, expected);
         QCOMPARE(h->window().ActivePage(), int(tabagendar));
@@ -277,6 +278,47 @@ private slots:
         QTest::qWait(20);
         QVERIFY(!h->window().Agenda().isActive());
         QVERIFY(h->window().isVisible());
+    }
+
+    // "Confirmar" makes every missing folder of the start-up entry's place. Where the entry
+    // cannot be written the operator is told that the schedule will not come back after a
+    // log-off, and it waits all the same.
+    void startupEntry_data()
+    {
+        QTest::addColumn<QString>("config");  // XDG_CONFIG_HOME below a fresh folder
+        QTest::addColumn<bool>("made");
+        QTest::newRow("several folders missing") << "none/a/b" << true;
+        QTest::newRow("a file in place of a folder") << "file/config" << false;
+    }
+
+    void startupEntry()
+    {
+        QFETCH(QString, config);
+        QFETCH(bool, made);
+        QTemporaryDir home;
+        QVERIFY(WriteFileBytes(home.filePath("file"), "x"));
+        const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(config)));
+        const QString entry = EntryPath();
+        auto h = Window();
+        QVERIFY(ReachSchedulePage(*h));
+        Picker(*h)->setDateTime(now_.addSecs(3600));
+        h->dialogs.clear();
+        h->click("BitBtn3");
+        qputenv("XDG_CONFIG_HOME", saved);
+
+        QCOMPARE(QFile::exists(entry), made);
+        const QString warning = QString::fromUtf8("Não foi possível criar a entrada de arranque automático (%1). A "
+                                                  "alteração fica agendada, mas só será executada se este programa "
+                                                  "estiver aberto à hora marcada: depois de terminar a sessão ou "
+                                                  "reiniciar o computador, o agendamento não será retomado "
+                                                  "automaticamente.").arg(entry);
+        QCOMPARE(h->dialogs.texts(), made ? QStringList() : QStringList{warning});
+        for (const TShownBox& box : h->dialogs.shown)
+            QCOMPARE(box.title, QStringLiteral("Aviso"));
+        QCOMPARE(h->window().ActivePage(), int(tabwait));
+        QTRY_VERIFY(h->window().Agenda().isActive());
+        QVERIFY(QFile::exists(h->window().Environment().settingsFile));
     }
 };
 

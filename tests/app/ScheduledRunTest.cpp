@@ -35,7 +35,7 @@ QStringList Traces(const TSite& site)
         traces << "lock";
     if (QFile::exists(site.settings + ".state"))
         traces << "record";
-    if (QFile::exists(site.settings + ".duvida"))
+    if (QFileInfo(site.settings + ".duvida").isFile())
         traces << "copy";
     return traces;
 }
@@ -54,15 +54,16 @@ bool Schedule(const TSite& site, const TChangeRequest& request, const QDateTime&
     return Traces(site) == QStringList{"settings", "entry"};
 }
 
-// The warning about a schedule in doubt, whose copy is kept beside its settings file.
-QString InDoubt(const TSite& site)
+// The warning about a schedule in doubt, and where its copy is kept beside its settings file.
+QString InDoubt(const TSite& site, bool copied = true)
 {
-    return QStringLiteral(
-               "Uma execução anterior da alteração agendada foi interrompida enquanto a alteração era gravada na base "
-               "de dados. Não é possível saber se as taxas de IVA e os preços foram alterados, pelo que a alteração "
-               "agendada não será executada. Verifique manualmente as taxas e os preços na aplicação. O pedido "
-               "agendado ficou guardado em ")
-           + QDir::toNativeSeparators(site.settings) + ".duvida.";
+    const QString warning = QStringLiteral(
+        "Uma execução anterior da alteração agendada foi interrompida enquanto a alteração era gravada na base de "
+        "dados. Não é possível saber se as taxas de IVA e os preços foram alterados, pelo que a alteração agendada "
+        "não será executada. Verifique manualmente as taxas e os preços na aplicação.");
+    if (!copied)
+        return warning;
+    return warning + " O pedido agendado ficou guardado em " + QDir::toNativeSeparators(site.settings) + ".duvida.";
 }
 
 // The text under the wait label after a failed attempt at the due moment.
@@ -456,23 +457,29 @@ private slots:
     // A settings file still there at a start, as an earlier process left it: after a run
     // that made the change but could not delete the file, nothing runs again and the
     // leftovers go; after a run that stopped while committing, the operator is warned once
-    // and the schedule goes too, but for a copy of its file. The conditions page follows,
-    // as for any start without a schedule.
+    // and the schedule goes too, but for a copy of its file (without which it all stays,
+    // and the next start warns again). The conditions page follows, as for any start
+    // without a schedule.
     void leftoverAtStart_data()
     {
         QTest::addColumn<QString>("record");
-        QTest::addColumn<bool>("warned");
-        QTest::newRow("change made, file not deleted") << "done" << false;
-        QTest::newRow("stopped while committing") << "committing" << true;
+        QTest::addColumn<QStringList>("left");
+        QTest::newRow("change made, file not deleted") << "done" << QStringList();
+        QTest::newRow("stopped while committing") << "committing" << QStringList{"copy"};
+        QTest::newRow("stopped while committing, no room for the copy")
+            << "committing" << QStringList{"settings", "entry", "record"};
     }
 
     void leftoverAtStart()
     {
         QFETCH(QString, record);
-        QFETCH(bool, warned);
+        QFETCH(QStringList, left);
         TSite site("Varlo");
         QVERIFY(Schedule(site, RequestOf("Varlo", kVarloRequest), now_.addSecs(-60)));
-        const QStringList messages = warned ? QStringList{InDoubt(site)} : QStringList();
+        const bool copied = left.contains("copy");
+        if (record == "committing" && !copied)
+            QVERIFY(QDir().mkdir(site.settings + ".duvida"));  // a folder where the copy would go
+        const QStringList messages = record == "done" ? QStringList() : QStringList{InDoubt(site, copied)};
         {
             TScheduleGuard earlier(site.settings);
             QCOMPARE(earlier.Claim(), TScheduleGuard::TClaim::Acquired);
@@ -498,7 +505,7 @@ private slots:
         QVERIFY(!h->window().Agenda().isActive());
         QCOMPARE(log.statements, QStringList());
         QCOMPARE(site.db->dump(), before);
-        QCOMPARE(Traces(site), warned ? QStringList{"copy"} : QStringList());
+        QCOMPARE(Traces(site), left);
         QCOMPARE(h->dialogs.texts(), messages);
     }
 };

@@ -219,9 +219,11 @@ private slots:
         row("garbage", "DATAHORA=garbage", "DATAHORA 'garbage' não é uma data válida.");
         row("another locale's date", "DATAHORA=14.03.2026 22:00:47",
             "DATAHORA '14.03.2026 22:00:47' não é uma data válida.");
-        row("whole euros", "CASAS=0", "CASAS '0': O número de casas de arredondamento deve estar compreendido entre \"2\" e \"4\"!");
-        row("one place", "CASAS=1", "CASAS '1': O número de casas de arredondamento deve estar compreendido entre \"2\" e \"4\"!");
-        row("99 places", "CASAS=99", "CASAS '99': O número de casas de arredondamento deve estar compreendido entre \"2\" e \"4\"!");
+        for (const char* places : {"0", "1", "99"})  // 0: every price rounded to whole euros
+            QTest::addRow("rounding to %s places", places)
+                << QStringLiteral("CASAS=%1").arg(places)
+                << QString::fromUtf8("CASAS '%1': O número de casas de arredondamento deve estar compreendido entre "
+                                     "\"2\" e \"4\"!").arg(places);
         row("places unused without rounding", "CASAS=9\r\nARREDONDAR=0", "");
         row("equal rates", "NOVA=13", "ANTERIOR '13', NOVA '13': A nova taxa não pode ser igual à já existente!");
         row("06 and 6", "ANTERIOR=06\r\nNOVA=6", "ANTERIOR '06', NOVA '6': A nova taxa não pode ser igual à já existente!");

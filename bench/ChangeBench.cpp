@@ -3,6 +3,13 @@
 // transaction on a copy of the same database, and reports the program's peak memory.
 //
 //   taxas-bench [--sizes 10000,100000] [--million] [--repeat R] [--sqlite3 PATH] [--keep DIR]
+//   taxas-bench --window N [--keep DIR]
+//
+// The program's side runs as the window runs it: with the progress observed (each statement
+// posted as a queued call, as to the window) and the run's record written to TaxasIVA.log.
+// --window N runs the real window (offscreen) on N products instead, "Alterar Taxas Agora!"
+// pressed, with a timer asking for a repaint every 50 ms, and reports the longest wait for
+// a repaint and the longest gap between the timer's ticks while the change ran.
 //
 // Each size runs in a child process of its own so that its peak memory is its own; times are
 // the median of R rounds (five up to 100 000 products, one above, unless --repeat says). The
@@ -11,9 +18,13 @@
 
 #include "ChangeRun.h"
 #include "Installation.h"
+#include "RunRecord.h"
 #include "TDbConnection.h"
 #include "TSqlDialect.h"
+#include "Tmain.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -23,6 +34,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <unistd.h>
@@ -156,6 +168,113 @@ qint64 CpuMs(int who)
     return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000LL + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000;
 }
 
+// What the window's relay does with a run's progress: the record hears every statement, and
+// each is posted to the window's thread as a queued call.
+class TPostedProgress : public TRunObserver {
+public:
+    explicit TPostedProgress(TRunRecord& record) : record_(record) {}
+    void TotalChanged(int total) override { post(-1, total); }
+    void StatementDone(const TStatementReport& r) override
+    {
+        record_.StatementDone(r);
+        post(r.done, r.total);
+    }
+    void RowDone(int row, qint64 moved) override { record_.RowDone(row, moved); }
+    int shown = 0;
+
+private:
+    void post(int done, int total)
+    {
+        QMetaObject::invokeMethod(qApp, [this, done, total] { shown = qMax(shown, done + total); }, Qt::QueuedConnection);
+    }
+    TRunRecord& record_;
+};
+
+// Answers Sim to the confirmation and prints any other box.
+class TYesDialogs : public TDialogs {
+public:
+    void ShowMessage(const QString& text, const QString& title) override
+    {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
+    }
+    bool Confirm(const QString&, const QString&) override { return true; }
+};
+
+// The real window on a Quibon installation of products: the full change pressed, repaints
+// asked for every 50 ms while it runs.
+int WindowRun(qint64 products, const QString& folder)
+{
+    const QString database = QDir(folder).filePath(QStringLiteral("quibon.db"));
+    BuildDatabase(folder, database, products);
+    // Detection reads whether prices include VAT.
+    Shell(database, QStringLiteral("INSERT INTO configuracao (empresa, contribuinte, morada, casasdecimais, "
+                                   "ivaincluido) VALUES ('Loja', '500000000', 'Rua', 2, 1);\n"));
+    QDir::setCurrent(folder);
+
+    TYesDialogs dialogs;
+    TmainEnvironment environment;
+    environment.dialogs = &dialogs;
+    environment.settingsFile = QDir(folder).filePath(QStringLiteral("Qorvanta.ini"));
+    environment.executablePath = QDir(folder).filePath(QStringLiteral("taxas-iva"));
+    Tmain window(environment);
+    window.show();
+    auto press = [&](const char* name) {
+        auto* button = window.findChild<QAbstractButton*>(QString::fromLatin1(name));
+        if (!button) Fail(QStringLiteral("no %1").arg(QString::fromLatin1(name)));
+        button->click();
+        for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    };
+    press("btaceito");
+    press("btnext1");
+    if (window.ActivePage() != tabexec) Fail(QStringLiteral("the rate entry page was not reached"));
+    window.LoadRequest(FullQuibonRequest());
+
+    QElapsedTimer clock;
+    clock.start();
+    qint64 asked = -1, lastTick = -1, worstPaint = 0, worstGap = 0, paints = 0;
+    struct TPaintWatch : QObject {
+        std::function<void()> onPaint;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == QEvent::Paint) onPaint();
+            return false;
+        }
+    } watch;
+    watch.onPaint = [&] {
+        if (asked < 0) return;
+        const qint64 wait = clock.elapsed() - asked;
+        if (wait > 60 && qEnvironmentVariableIsSet("TAXAS_BENCH_TRACE"))
+            std::fprintf(stderr, "repaint waited %lld ms at %lld ms\n", static_cast<long long>(wait),
+                         static_cast<long long>(asked));
+        worstPaint = qMax(worstPaint, wait);
+        asked = -1;
+        ++paints;
+    };
+    qApp->installEventFilter(&watch);
+    QTimer ticker;
+    ticker.setInterval(50);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        if (lastTick >= 0) worstGap = qMax(worstGap, now - lastTick - 50);
+        lastTick = now;
+        if (asked < 0) asked = now;
+        window.update();
+    });
+    ticker.start();
+    const qint64 cpu = CpuMs(RUSAGE_SELF);
+    const qint64 started = clock.elapsed();
+    if (qEnvironmentVariableIsSet("TAXAS_BENCH_TRACE"))
+        std::fprintf(stderr, "pressed at %lld ms\n", static_cast<long long>(started));
+    press("btalterar");
+    const qint64 ran = clock.elapsed() - started;
+    ticker.stop();
+    if (window.ActivePage() != tabconcluido) Fail(QStringLiteral("the change did not reach the done page"));
+    std::printf("| %lld | %lld | %lld | %lld | %lld | %lld |\n", static_cast<long long>(products),
+                static_cast<long long>(ran), static_cast<long long>(CpuMs(RUSAGE_SELF) - cpu),
+                static_cast<long long>(paints), static_cast<long long>(worstPaint), static_cast<long long>(worstGap));
+    return 0;
+}
+
 qint64 Median(QList<qint64> v)
 {
     std::sort(v.begin(), v.end());
@@ -201,7 +320,18 @@ int RunOne(qint64 products, const QString& folder, int repeat)
             QElapsedTimer timer;
             timer.start();
             const qint64 cpu = CpuMs(RUSAGE_SELF);
-            RunChange(db, FullQuibonRequest(), TRunKind::Immediate);
+            TRunStart start;
+            start.start = QDateTime::currentDateTime();
+            start.request = FullQuibonRequest();
+            start.app = start.request.app;
+            start.dataLink = DataLinkFileOf(db.connectionString(), folder);
+            TRunRecord record(QDir(folder).filePath(QStringLiteral("Qorvanta.ini")), start, folder);
+            TPostedProgress progress(record);
+            TRunHooks hooks;
+            hooks.observer = &progress;
+            RunChange(db, start.request, TRunKind::Immediate, hooks);
+            record.Finish(TRunOutcome::Committed, QString(), QDateTime::currentDateTime());
+            QCoreApplication::processEvents();
             engineTimes << timer.elapsed();
             engineCpu << CpuMs(RUSAGE_SELF) - cpu;
             db.setConnected(false);
@@ -247,6 +377,20 @@ int RunOne(qint64 products, const QString& folder, int repeat)
 
 int main(int argc, char** argv)
 {
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (QByteArray(argv[i]) != "--window") continue;
+        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        const qint64 products = QByteArray(argv[i + 1]).toLongLong();
+        QTemporaryDir scratch;
+        QString folder = scratch.path();
+        for (int j = 1; j + 1 < argc; ++j)
+            if (QByteArray(argv[j]) == "--keep") folder = QString::fromLocal8Bit(argv[j + 1]);
+        QDir().mkpath(folder);
+        std::printf("| products | run (ms) | CPU (ms) | repaints | longest wait for a repaint (ms) | longest timer "
+                    "delay (ms) |\n|---:|---:|---:|---:|---:|---:|\n");
+        return WindowRun(products, folder);
+    }
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     QList<qint64> sizes{10000, 100000};

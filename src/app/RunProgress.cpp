@@ -43,7 +43,6 @@ public:
 
     void TotalChanged(int total) override
     {
-        total_ = total;
         post([total](Tmain& w) { w.ShowRunProgress(-1, total); });
     }
     void RowStarted(int row) override
@@ -70,7 +69,6 @@ private:
 
     Tmain* window_;
     TRunRecord& record_;
-    int total_ = 0;
 };
 
 void Tmain::BuildRunProgress()
@@ -155,9 +153,8 @@ void Tmain::btcancelarClick()
     btcancelar->setEnabled(false);
     // The commit waits for the answer, so that "Sim" always finds something to stop.
     run_->HoldCommit();
+    // Run() cannot return while the question is open: this handler runs inside its wait.
     const bool yes = dialogs_->Confirm(kCancelQuestion, QStringLiteral("Confirme"));
-    if (!run_)
-        return;  // the run ended while the question was open (it could not commit meanwhile)
     if (yes)
         run_->Cancel();
     else

@@ -2,6 +2,7 @@
 // temporary folder, without a display:  taxas-iva-screenshots [folder]  (default "shots").
 
 #include "Installation.h"
+#include "SettingsFile.h"
 #include "Tmain.h"
 
 #include <QApplication>
@@ -13,6 +14,7 @@
 #include <QTextStream>
 #include <cstdio>
 #include <exception>
+#include <memory>
 
 namespace {
 
@@ -25,9 +27,10 @@ public:
     }
     bool Confirm(const QString& text, const QString& title) override
     {
-        QTextStream(stderr) << title << ": " << text << " (No)\n";
-        return false;
+        QTextStream(stderr) << title << ": " << text << (yes ? " (Sim)\n" : " (Não)\n");
+        return yes;
     }
+    bool yes = false;
 };
 
 bool WaitFor(const std::function<bool()>& condition)
@@ -50,12 +53,30 @@ void Save(Tmain& window, const QString& folder, const QString& name)
     QTextStream(stdout) << path << "\n";
 }
 
+// Saves the window as a change shows it, when the run is about to send its statement
+// number at: the statements go from the run's own thread, the picture is taken on the
+// window's.
+void SaveDuringRun(Tmain& window, const QString& folder, const QString& name, int at)
+{
+    auto count = std::make_shared<int>(0);
+    window.cn().setObserver([&window, folder, name, at, count](const QString&, TStatementKind) {
+        if (++*count != at)
+            return;
+        QMetaObject::invokeMethod(
+            qApp, [&window, folder, name] { Save(window, folder, name); }, Qt::BlockingQueuedConnection);
+    });
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
 {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The scheduled run tidies the start-up entry and its records away: in folders of our own.
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(QStringLiteral("config"))));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath(QStringLiteral("data"))));
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Taxas de IVA"));
 
@@ -94,7 +115,20 @@ int main(int argc, char* argv[])
                              && QApplication::focusWidget()->objectName() == QLatin1String("anterior"); });
         Save(window, folder, QStringLiteral("2-tabexec"));
 
-        window.SetActivePage(tabconcluido);
+        // A change of two rows, pictured half-way through its second row and then done.
+        TChangeRequest change = window.RequestFromControls();
+        change.rows[0] = {true, QStringLiteral("23"), QStringLiteral("22"), QStringLiteral("22%")};
+        change.rows[1] = {true, QStringLiteral("13"), QStringLiteral("12"), QStringLiteral("12%")};
+        change.options.salePrices = change.options.purchasePrices = true;
+        window.LoadRequest(change);
+        dialogs.yes = true;
+        // The check's two look-ups, row 1's ten statements, then six of row 2's.
+        SaveDuringRun(window, folder, QStringLiteral("2-tabexec-progresso"), 2 + 10 + 6);
+        window.findChild<QPushButton*>(QStringLiteral("btalterar"))->click();
+        dialogs.yes = false;
+        window.cn().setObserver(nullptr);
+        if (window.ActivePage() != tabconcluido)
+            throw std::runtime_error("the change did not reach the done page");
         Save(window, folder, QStringLiteral("3-tabconcluido"));
         window.SetActivePage(tabagendar);
         Save(window, folder, QStringLiteral("4-tabagendar"));
@@ -106,7 +140,19 @@ int main(int argc, char* argv[])
         window.SetActivePage(tabwait);
         Save(window, folder, QStringLiteral("5-tabwait"));
         window.Agenda().stop();
-        window.close();
+
+        // The moment comes: the scheduled run of the same rows back, pictured half-way.
+        change.rows[0] = {true, QStringLiteral("22"), QStringLiteral("23"), QStringLiteral("23%")};
+        change.rows[1] = {true, QStringLiteral("12"), QStringLiteral("13"), QStringLiteral("13%")};
+        change.moment = QDateTime::currentDateTime().addSecs(-60);
+        window.LoadRequest(change);
+        WriteSettingsFile(environment.settingsFile, change, window.cn().connectionString());
+        SaveDuringRun(window, folder, QStringLiteral("5-tabwait-progresso"), 10 + 4);
+        // Shown again, the page checks the moment at once and runs the change.
+        window.SetActivePage(tabagendar);
+        window.SetActivePage(tabwait);
+        if (!WaitFor([&] { return !window.isVisible(); }))
+            throw std::runtime_error("the scheduled change did not end the program");
     } catch (const std::exception& e) {
         QTextStream(stderr) << "taxas-iva-screenshots: " << e.what() << "\n";
         return 1;

@@ -232,6 +232,9 @@ int WindowRun(qint64 products, const QString& folder)
     QElapsedTimer clock;
     clock.start();
     qint64 asked = -1, lastTick = -1, worstPaint = 0, worstGap = 0, paints = 0;
+    // The header band paints itself whole: a repaint asked of it is a paint that must come.
+    QWidget* band = window.findChild<QWidget*>(QStringLiteral("header"));
+    if (!band) Fail(QStringLiteral("no header band"));
     struct TPaintWatch : QObject {
         std::function<void()> onPaint;
         bool eventFilter(QObject*, QEvent* e) override
@@ -250,7 +253,7 @@ int WindowRun(qint64 products, const QString& folder)
         asked = -1;
         ++paints;
     };
-    qApp->installEventFilter(&watch);
+    band->installEventFilter(&watch);
     QTimer ticker;
     ticker.setInterval(50);
     QObject::connect(&ticker, &QTimer::timeout, [&] {
@@ -258,7 +261,7 @@ int WindowRun(qint64 products, const QString& folder)
         if (lastTick >= 0) worstGap = qMax(worstGap, now - lastTick - 50);
         lastTick = now;
         if (asked < 0) asked = now;
-        window.update();
+        band->update();
     });
     ticker.start();
     const qint64 cpu = CpuMs(RUSAGE_SELF);

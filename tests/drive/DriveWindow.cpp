@@ -272,6 +272,8 @@ int main(int argc, char* argv[])
             Click(Control(window, QStringLiteral("btalterar")));
             if (mode == QLatin1String("change")) {
                 Expect(window.ActivePage() == tabconcluido, QStringLiteral("the done page is not shown"));
+                Click(Control(window, QStringLiteral("Fechar")));
+                Expect(WaitFor([&] { return !window.isVisible(); }, 5000), QStringLiteral("Fechar left the window open"));
             } else {
                 Expect(window.ActivePage() == tabexec, QStringLiteral("the rate entry page is not shown"));
                 Expect(!user.seen.isEmpty() && user.seen.last().startsWith(kAppTitle + QStringLiteral(": ")),

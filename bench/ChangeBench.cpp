@@ -11,10 +11,12 @@
 // pressed, with a timer asking for a repaint every 50 ms, and reports the longest wait for
 // a repaint and the longest gap between the timer's ticks while the change ran.
 //
-// Each size runs in a child process of its own so that its peak memory is its own; times are
-// the median of R rounds (five up to 100 000 products, one above, unless --repeat says). The
-// machine may be busy with other work: CPU time (user + system) is reported beside the wall
-// clock, since it is what other processes disturb least.
+// Each size runs in a child process of its own so that its peak memory is its own. A round
+// runs both sides, alternating which goes first; R rounds (six up to 100 000 products, four
+// above, unless --repeat says). Times are each side's median, the ratio is the median of the
+// rounds' own ratios, shown with their range: on a shared virtual machine the same side's time
+// moves by a quarter from one minute to the next, and only a ratio taken within a round
+// cancels that. The CPU ratio (user + system time) is what other processes disturb least.
 
 #include "ChangeRun.h"
 #include "Installation.h"
@@ -278,10 +280,24 @@ int WindowRun(qint64 products, const QString& folder)
     return 0;
 }
 
-qint64 Median(QList<qint64> v)
+// The middle value; with an even count, the mean of the two middle ones.
+template <typename T>
+double Median(QList<T> v)
 {
+    if (v.isEmpty()) return 0;
     std::sort(v.begin(), v.end());
-    return v.isEmpty() ? 0 : v[v.size() / 2];
+    const int m = v.size() / 2;
+    return v.size() % 2 ? double(v[m]) : (double(v[m - 1]) + double(v[m])) / 2;
+}
+
+// Each round's ratio of the program to the shell: the two sides of a round run minutes apart,
+// so the drift of a shared machine's speed between rounds (here up to a quarter) cancels.
+QList<double> RoundRatios(const QList<qint64>& program, const QList<qint64>& shell)
+{
+    QList<double> ratios;
+    for (int i = 0; i < program.size() && i < shell.size(); ++i)
+        if (shell[i] > 0) ratios << double(program[i]) / double(shell[i]);
+    return ratios;
 }
 
 // Timed runs start from a fresh copy of the same database, with the kernel's pending writes
@@ -369,10 +385,12 @@ int RunOne(qint64 products, const QString& folder, int repeat)
         same = same && Shell(database, QString::fromLatin1(kChecksum)) == Shell(copy, QString::fromLatin1(kChecksum));
     }
 
-    std::printf("RESULT %lld %lld %lld %lld %d %d %lld %lld\n", static_cast<long long>(products),
-                static_cast<long long>(Median(engineTimes)), static_cast<long long>(Median(shellTimes)),
-                static_cast<long long>(PeakKb()), statementCount, same ? 1 : 0,
-                static_cast<long long>(Median(engineCpu)), static_cast<long long>(Median(shellCpu)));
+    const QList<double> ratios = RoundRatios(engineTimes, shellTimes);
+    std::printf("RESULT %lld %.0f %.0f %lld %d %d %.0f %.0f %.4f %.4f %.4f %.4f\n", static_cast<long long>(products),
+                Median(engineTimes), Median(shellTimes), static_cast<long long>(PeakKb()), statementCount,
+                same ? 1 : 0, Median(engineCpu), Median(shellCpu), Median(ratios),
+                Median(RoundRatios(engineCpu, shellCpu)), *std::min_element(ratios.begin(), ratios.end()),
+                *std::max_element(ratios.begin(), ratios.end()));
     return same ? 0 : 1;
 }
 
@@ -399,7 +417,7 @@ int main(int argc, char** argv)
     QList<qint64> sizes{10000, 100000};
     QString keep;
     qint64 one = 0;
-    int repeat = 0;  // 0: five rounds up to 100 000 products, one above
+    int repeat = 0;  // 0: six rounds up to 100 000 products, four above
     QString oneDir;
     for (int i = 0; i < args.size(); ++i) {
         const QString a = args[i];
@@ -423,9 +441,9 @@ int main(int argc, char** argv)
     QTemporaryDir scratch;
     const QString base = keep.isEmpty() ? scratch.path() : keep;
     QTextStream out(stdout);
-    out << "| products | statements | program (ms) | sqlite3 shell (ms) | ratio | program CPU (ms) | shell CPU (ms) "
+    out << "| products | rounds | statements | program (ms) | sqlite3 shell (ms) | ratio | ratio range "
            "| CPU ratio | peak memory (MiB) | same result |\n"
-        << "|---:|---:|---:|---:|---:|---:|---:|---:|---:|:---:|\n";
+        << "|---:|---:|---:|---:|---:|---:|:---:|---:|---:|:---:|\n";
     out.flush();
     int status = 0;
     for (qint64 n : sizes) {
@@ -433,7 +451,7 @@ int main(int argc, char** argv)
         QDir().mkpath(folder);
         QProcess child;
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        const int rounds = repeat > 0 ? repeat : (n <= 100000 ? 5 : 1);
+        const int rounds = repeat > 0 ? repeat : (n <= 100000 ? 6 : 4);
         QStringList childArgs{QStringLiteral("--one"), QString::number(n), folder,
                               QStringLiteral("--sqlite3"), g_sqlite3, QStringLiteral("--repeat"),
                               QString::number(rounds)};
@@ -441,15 +459,14 @@ int main(int argc, char** argv)
         child.waitForFinished(-1);
         const QStringList f = QString::fromUtf8(child.readAllStandardOutput()).trimmed().split(' ');
         if (f.value(0) != QLatin1String("RESULT")) {
-            out << "| " << n << " | failed | | | | | | | | |\n";
+            out << "| " << n << " | " << rounds << " | failed | | | | | | | |\n";
             status = 1;
             continue;
         }
-        const double engine = f[2].toDouble(), shell = f[3].toDouble();
-        const double engineCpu = f[7].toDouble(), shellCpu = f[8].toDouble();
-        out << "| " << n << " | " << f[5] << " | " << f[2] << " | " << f[3] << " | "
-            << QString::number(shell > 0 ? engine / shell : 0, 'f', 2) << " | " << f[7] << " | " << f[8] << " | "
-            << QString::number(shellCpu > 0 ? engineCpu / shellCpu : 0, 'f', 2) << " | "
+        // Times are each side's median; the ratios are the median of the rounds' own ratios.
+        auto fixed = [&](int i) { return QString::number(f.value(i).toDouble(), 'f', 2); };
+        out << "| " << n << " | " << rounds << " | " << f[5] << " | " << f[2] << " | " << f[3] << " | " << fixed(9)
+            << " | " << fixed(11) << " to " << fixed(12) << " | " << fixed(10) << " | "
             << QString::number(f[4].toDouble() / 1024.0, 'f', 1) << " | " << (f[6] == QLatin1String("1") ? "yes" : "NO")
             << " |\n";
         out.flush();

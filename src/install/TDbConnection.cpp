@@ -435,11 +435,6 @@ void TDbConnection::Cancel()
         SQLCancel(d->inFlight);
 }
 
-bool TDbConnection::cancelled() const
-{
-    return d->cancelled;
-}
-
 bool TDbConnection::translatesTSql() const
 {
     return d->translate;

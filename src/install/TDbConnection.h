@@ -70,7 +70,6 @@ public:
     // and makes it, and every later statement, fail with TDbCancelled. Rollback still works;
     // closing the connection clears the request.
     void Cancel();
-    bool cancelled() const;
 
     // True when the engine at the other end says it is SQLite and the two T-SQL forms the
     // program uses (SELECT TOP n, GETDATE()) are translated before sending.

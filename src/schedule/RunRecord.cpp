@@ -1,5 +1,6 @@
 #include "RunRecord.h"
 #include "DataLink.h"
+#include "ScheduleGuard.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -7,7 +8,6 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QSysInfo>
 
 namespace {
@@ -64,7 +64,7 @@ QStringList RunLogPlaces(const QString& settingsPath, const QString& fallbackFol
 {
     const QString folder = !fallbackFolder.isEmpty()
         ? fallbackFolder
-        : QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Qorvanta");
+        : PerUserFallbackFolder();
     return {QFileInfo(settingsPath).absolutePath() + QLatin1Char('/') + kLogName,
             folder + QLatin1Char('/') + kLogName};
 }

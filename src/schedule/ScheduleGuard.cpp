@@ -113,12 +113,16 @@ struct TScheduleGuard::Impl {
     }
 };
 
+QString PerUserFallbackFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Qorvanta");
+}
+
 TScheduleGuard::TScheduleGuard(const QString& settingsPath, const QString& fallbackFolder)
     : d(std::make_unique<Impl>()) {
     d->settings = QFileInfo(settingsPath).absoluteFilePath();
     d->fallbackFolder = !fallbackFolder.isEmpty()
         ? fallbackFolder
-        : QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Qorvanta");
+        : PerUserFallbackFolder();
 }
 
 TScheduleGuard::~TScheduleGuard() = default;

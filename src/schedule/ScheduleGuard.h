@@ -30,6 +30,10 @@
 #include <QString>
 #include <memory>
 
+// Where files that belong beside the settings file go when its folder cannot be written:
+// a folder of the user's own, the same for every copy of the program.
+QString PerUserFallbackFolder();
+
 class TScheduleGuard {
 public:
     // fallbackFolder: where the lock and record go when the settings file's folder cannot be

@@ -6,7 +6,7 @@
 void TMessageBoxDialogs::ShowMessage(const QString& text, const QString& title)
 {
     QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok, owner_);
-    box.exec();
+    Run(box);
 }
 
 bool TMessageBoxDialogs::Confirm(const QString& text, const QString& title)
@@ -18,5 +18,22 @@ bool TMessageBoxDialogs::Confirm(const QString& text, const QString& title)
     // The operators read Portuguese; Qt's own button texts would be English here.
     box.button(QMessageBox::Yes)->setText(QStringLiteral("&Sim"));
     box.button(QMessageBox::No)->setText(QStringLiteral("&Não"));
-    return box.exec() == QMessageBox::Yes;
+    return Run(box) == QMessageBox::Yes;
+}
+
+int TMessageBoxDialogs::Run(QMessageBox& box)
+{
+    open_ << &box;
+    const int answer = box.exec();
+    open_.removeAll(&box);
+    return answer;
+}
+
+void TMessageBoxDialogs::DismissAll()
+{
+    // Newest first: each box's own loop ends in the order the boxes were opened over each other.
+    const QList<QPointer<QMessageBox>> open = open_;
+    for (auto it = open.rbegin(); it != open.rend(); ++it)
+        if (*it)
+            (*it)->done((*it)->escapeButton() ? QMessageBox::No : QMessageBox::Ok);
 }

@@ -251,8 +251,8 @@ void Tmain::tabexecEnter()
     anterior->setFocus();
     // The price options are offered only for prices kept with VAT included; whatever
     // they hold stays.
-    opvenda->setVisible(vatIncluded_);
-    opcompra->setVisible(vatIncluded_);
+    opvenda->setVisible(session_->VatIncluded());
+    opcompra->setVisible(session_->VatIncluded());
 }
 
 TChangeRequest Tmain::RequestFromControls() const
@@ -273,8 +273,7 @@ TChangeRequest Tmain::RequestFromControls() const
     request.options.salePrices = opvenda->isChecked();
     request.options.roundPrices = oparredondar->isChecked();
     request.options.places = casas->text();
-    request.app = detectedApp_;
-    request.vatIncluded = vatIncluded_;
+    request.app = session_->DetectedApp();
     request.moment = AdvDateTimePicker1->dateTime();
     return request;
 }
@@ -299,7 +298,6 @@ void Tmain::LoadRequest(const TChangeRequest& request)
     oparredondar->setChecked(request.options.roundPrices);
     casas->setText(request.options.places);
     AdvDateTimePicker1->setDateTime(request.moment);
-    detectedApp_ = request.app;
 }
 
 void Tmain::FocusRequestField(TRequestField field)
@@ -324,32 +322,27 @@ void Tmain::FocusRequestField(TRequestField field)
 
 void Tmain::btalterarClick()
 {
-    const TCheckResult check = CheckChangeRequest(RequestFromControls(), cn_, *dialogs_);
-    FocusRequestField(check.focus);
-    if (!check.accepted)
-        return;
-    // The controls are read again: the check's focus moves change nothing they hold. A
-    // failure or a cancel rolls the whole change back and leaves this page with the entries
-    // as typed.
-    const TChangeRequest request = RequestFromControls();
-    std::array<qint64, 3> moved{};
-    try {
-        moved = RunInBackground(request, TRunKind::Immediate, {});
-    } catch (const TDbCancelled&) {
-        dialogs_->ShowMessage(QStringLiteral("A alteração foi cancelada. Nada foi alterado na base de dados."),
-                              QStringLiteral("Aviso"));
-        return;
-    }
-    ShowRunSummary(request, moved);
-    SetActivePage(tabconcluido);
+    session_->CheckChangeRequest(RequestFromControls(), TCheckPurpose::ChangeNow);
 }
 
 void Tmain::Agendar()
 {
-    const TCheckResult check = CheckChangeRequest(RequestFromControls(), cn_, *dialogs_);
-    FocusRequestField(check.focus);
-    if (!check.accepted)
-        return;
-    // The question has been asked and answered here: the moment is chosen after it.
+    session_->CheckChangeRequest(RequestFromControls(), TCheckPurpose::Schedule);
+}
+
+void Tmain::SessionQuestion(const QString& text, const QString& title)
+{
+    session_->Answer(dialogs_->Confirm(text, title));
+}
+
+void Tmain::SessionRefused(const TRefusal& refusal)
+{
+    dialogs_->ShowMessage(refusal.text, refusal.title);
+    FocusRequestField(refusal.focus);
+}
+
+void Tmain::SessionAccepted(TCheckPurpose)
+{
+    // The question has been asked and answered: the moment is chosen after it.
     SetActivePage(tabagendar);
 }

@@ -1,16 +1,12 @@
 // A change as the operator sees it run: the progress on the page the run started from, the
-// window held meanwhile, "Cancelar" for an immediate run, the record in TaxasIVA.log, and
-// the count of products each row moved on the done page.
+// window held meanwhile, "Cancelar" for a change now, and the count of products each row moved
+// on the done page. The session runs it; the window only shows it.
 
-#include "BackgroundRun.h"
-#include "ChangeRun.h"
 #include "Controls.h"
-#include "RunRecord.h"
+#include "SessionEnd.h"
 #include "Tmain.h"
 
-#include <QDir>
 #include <QLabel>
-#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -18,7 +14,11 @@
 
 namespace {
 
-const QString kCancelQuestion = QStringLiteral("Cancelar a alteração? Nada será alterado.");
+// Promises nothing the run may already have made false: past its commit it cannot be stopped.
+const QString kCancelQuestion = QStringLiteral(
+    "Cancelar a alteração? Se ainda não estiver a ser gravada na base de dados, nada será alterado.");
+const QString kCancelled = QStringLiteral("A alteração foi cancelada. Nada foi alterado na base de dados.");
+const QString kSessionEndReason = QStringLiteral("A alterar as taxas de IVA…");
 
 // "1 234": thousands apart by a space, as Portuguese writes them.
 QString Thousands(qint64 n)
@@ -36,41 +36,6 @@ QString RowText(const TRatePair& row)
 
 }  // namespace
 
-// The run's thread tells the window through queued calls; the record hears it directly.
-class Tmain::TRunRelay : public TRunObserver {
-public:
-    TRunRelay(Tmain* window, TRunRecord& record) : window_(window), record_(record) {}
-
-    void TotalChanged(int total) override
-    {
-        post([total](Tmain& w) { w.ShowRunProgress(-1, total); });
-    }
-    void RowStarted(int row) override
-    {
-        post([row](Tmain& w) { w.ShowRunRow(row); });
-    }
-    void StatementDone(const TStatementReport& report) override
-    {
-        record_.StatementDone(report);
-        const int done = report.done;
-        const int total = report.total;
-        post([done, total](Tmain& w) { w.ShowRunProgress(done, total); });
-    }
-    void RowDone(int row, qint64 productsMoved) override { record_.RowDone(row, productsMoved); }
-
-private:
-    template <typename F>
-    void post(F f)
-    {
-        QPointer<Tmain> window = window_;
-        QMetaObject::invokeMethod(
-            window_, [window, f] { if (window) f(*window); }, Qt::QueuedConnection);
-    }
-
-    Tmain* window_;
-    TRunRecord& record_;
-};
-
 void Tmain::BuildRunProgress()
 {
     progresso = new QWidget(pcontrol->widget(tabexec));
@@ -87,8 +52,7 @@ void Tmain::BuildRunProgress()
     btcancelar->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
     btcancelar->setCursor(Qt::ArrowCursor);
     btcancelar->hide();
-    // Not through Handler: this is the one control that answers while a run lasts.
-    connect(btcancelar, &QPushButton::clicked, this, [this] { Guarded([this] { btcancelarClick(); }); });
+    connect(btcancelar, &QPushButton::clicked, this, Handler(&Tmain::btcancelarClick));
 
     lbresumo = NewWrappedLabel(pcontrol->widget(tabconcluido), QStringLiteral("lbresumo"), QString(),
                                QRect(16, 64, 400, 44), Qt::AlignHCenter | Qt::AlignTop);
@@ -97,74 +61,47 @@ void Tmain::BuildRunProgress()
     lbresumo->setFont(bold);
 }
 
-std::array<qint64, 3> Tmain::RunInBackground(const TChangeRequest& request, TRunKind kind, TRunHooks hooks)
-{
-    TRunStart start;
-    start.start = env_.clock();
-    start.user = OperatingSystemUser();
-    start.computer = ComputerName();
-    start.app = request.app;
-    start.dataLink = DataLinkFileOf(cn_.connectionString(), QDir::currentPath());
-    start.kind = kind;
-    start.request = request;
-    TRunRecord record(env_.settingsFile, start);
-
-    TBackgroundRun run(cn_.connectionString(), cn_.observer());
-    TRunRelay relay(this, record);
-    hooks.observer = &relay;
-    const std::function<void()> recordCommit = hooks.beforeCommit;
-    hooks.beforeCommit = [&run, recordCommit] {
-        run.AwaitCommit();
-        if (recordCommit)
-            recordCommit();
-    };
-
-    runRequest_ = request;
-    run_ = &run;
-    BeginRunDisplay(kind);
-    struct TEnd {
-        Tmain* w;
-        ~TEnd() { w->EndRunDisplay(); }
-    } end{this};
-
-    try {
-        run.Run([&](TDbConnection& db) { RunChange(db, request, kind, hooks); });
-    } catch (const TDbCancelled&) {
-        record.Finish(TRunOutcome::Cancelled, QString(), env_.clock());
-        throw;
-    } catch (const TDbError& e) {
-        record.Finish(TRunOutcome::RolledBack, e.text(), env_.clock());
-        throw;
-    } catch (const TRequestError& e) {
-        record.Finish(TRunOutcome::RolledBack, e.text(), env_.clock());
-        throw;
-    } catch (const std::exception& e) {
-        record.Finish(TRunOutcome::RolledBack, QString::fromUtf8(e.what()), env_.clock());
-        throw;
-    }
-    record.Finish(TRunOutcome::Committed, QString(), env_.clock());
-    return {record.productsMoved(0), record.productsMoved(1), record.productsMoved(2)};
-}
-
 void Tmain::btcancelarClick()
 {
-    if (!run_)
+    // The run goes on while the operator is asked: nothing is held open waiting for a person.
+    if (!dialogs_->Confirm(kCancelQuestion, QStringLiteral("Confirme")))
         return;
-    btcancelar->setEnabled(false);
-    // The commit waits for the answer, so that "Sim" always finds something to stop.
-    run_->HoldCommit();
-    // Run() cannot return while the question is open: this handler runs inside its wait.
-    const bool yes = dialogs_->Confirm(kCancelQuestion, QStringLiteral("Confirme"));
-    if (yes)
-        run_->Cancel();
+    switch (session_->Cancel()) {
+    case TCancelAnswer::Stopping:
+    case TCancelAnswer::NotRunning:
+        break;  // the end of the run says what became of it
+    case TCancelAnswer::Committing:
+        dialogs_->ShowMessage(QStringLiteral("Já não é possível cancelar: a alteração já estava a ser gravada na "
+                                             "base de dados."),
+                              QStringLiteral("Aviso"));
+        break;
+    case TCancelAnswer::Committed:
+        dialogs_->ShowMessage(QStringLiteral("Já não é possível cancelar: a alteração já foi efectuada."),
+                              QStringLiteral("Aviso"));
+        break;
+    }
+}
+
+void Tmain::SessionStateChanged(TSessionState state)
+{
+    const bool run = session_->ChangeUnderWay();
+    if (run && !runShown_)
+        BeginRunDisplay(session_->RunKind());
+    else if (!run && runShown_)
+        EndRunDisplay();
+    if (state == TSessionState::Cancelling || state == TSessionState::Committing)
+        btcancelar->setEnabled(false);
+    // The window waits on the database, though it answers meanwhile.
+    if (session_->Busy())
+        setCursor(Qt::BusyCursor);
     else
-        btcancelar->setEnabled(true);
-    run_->ReleaseCommit();
+        unsetCursor();
 }
 
 void Tmain::BeginRunDisplay(TRunKind kind)
 {
-    running_ = true;
+    runShown_ = true;
+    HoldSessionEnd(winId(), kSessionEndReason);
     QWidget* page = pcontrol->widget(kind == TRunKind::Immediate ? tabexec : tabwait);
     progresso->setParent(page);
     if (kind == TRunKind::Immediate) {
@@ -189,12 +126,12 @@ void Tmain::BeginRunDisplay(TRunKind kind)
     barraprogresso->setRange(0, 1);
     barraprogresso->setValue(0);
     progresso->show();
-    setCursor(Qt::BusyCursor);
 }
 
 void Tmain::EndRunDisplay()
 {
-    unsetCursor();
+    runShown_ = false;
+    ReleaseSessionEnd(winId());
     progresso->hide();
     if (btcancelar->isVisible() || !heldDuringRun_.isEmpty()) {
         btcancelar->hide();
@@ -206,13 +143,11 @@ void Tmain::EndRunDisplay()
         if (focusBeforeRun_)
             focusBeforeRun_->setFocus(Qt::OtherFocusReason);
     }
-    run_ = nullptr;
-    running_ = false;
 }
 
 void Tmain::ShowRunProgress(int done, int total)
 {
-    if (!running_)
+    if (!runShown_)
         return;
     barraprogresso->setMaximum(qMax(total, 1));
     if (done >= 0)
@@ -221,18 +156,37 @@ void Tmain::ShowRunProgress(int done, int total)
 
 void Tmain::ShowRunRow(int row)
 {
-    if (!running_)
+    if (!runShown_)
         return;
+    const TChangeRequest& request = session_->RunRequest();
     int place = 0;
     int count = 0;
     for (int i = 0; i < 3; ++i) {
-        if (!runRequest_.rows[i].enabled)
+        if (!request.rows[i].enabled)
             continue;
         ++count;
         if (i <= row)
             ++place;
     }
-    lbprogresso->setText(QStringLiteral("Linha %1 de %2: ").arg(place).arg(count) + RowText(runRequest_.rows[row]));
+    lbprogresso->setText(QStringLiteral("Linha %1 de %2: ").arg(place).arg(count) + RowText(request.rows[row]));
+}
+
+void Tmain::SessionRunEnded(const TRunEnd& end)
+{
+    switch (end.outcome) {
+    case TRunOutcome::Committed:
+        ShowRunSummary(session_->RunRequest(), end.moved);
+        SetActivePage(tabconcluido);
+        break;
+    case TRunOutcome::Cancelled:
+    case TRunOutcome::Interrupted:
+        // Rolled back whole: the page is as it was typed.
+        dialogs_->ShowMessage(kCancelled, QStringLiteral("Aviso"));
+        break;
+    case TRunOutcome::RolledBack:
+        ReportError(end.errorText);
+        break;
+    }
 }
 
 void Tmain::ShowRunSummary(const TChangeRequest& request, const std::array<qint64, 3>& moved)

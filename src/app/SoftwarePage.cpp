@@ -1,33 +1,31 @@
 // The detection page: which sibling application is installed in the working folder, its
-// database, and whether its prices include VAT.
+// database, and whether its prices include VAT. The session finds out on its database thread;
+// the page shows what it found as it comes.
 
-#include "Detection.h"
 #include "Tmain.h"
 
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
 
-namespace {
-const QString kNone = QStringLiteral("Nenhum");
-}
-
 void Tmain::tabsoftwareEnter()
 {
-    detectedApp_ = kNone;
-    detectedApp_ = ProbeInstalledApp(QDir::currentPath());
-    software->setText(detectedApp_);
-    // Also for "Nenhum": the failing connect below is what tells the operator.
-    cn_.setConnectionString(ConnectionStringFor(detectedApp_));
+    session_->Detect(QDir::currentPath());
+}
 
-    try {
-        cn_.setConnected(true);
-    } catch (...) {
+void Tmain::SessionProbed(TAppKind app)
+{
+    // Shown before the login, and kept when the login fails.
+    software->setText(app);
+}
+
+void Tmain::SessionDetected(const TDetection& detection)
+{
+    if (detection.connectionFailed)
         dialogs_->ShowMessage(QStringLiteral("Falha na ligação à base de dados"), QStringLiteral("Aviso"));
-        detectedApp_ = kNone;
-    }
 
-    if (detectedApp_ == kNone) {
+    const bool found = !detection.connectionFailed && detection.app != QLatin1String("Nenhum");
+    if (!found) {
         msg1->show();
     } else {
         msg1->hide();
@@ -35,29 +33,19 @@ void Tmain::tabsoftwareEnter()
         btnext1->setFocus();
     }
 
-    // Issued even after a failed connect: its own error then reaches the error report.
-    cn_.setSQL(detectedApp_ == QLatin1String("Meltra") ? QStringLiteral("SELECT * FROM config")
-                                                        : QStringLiteral("SELECT * FROM configuracao"));
-    cn_.Open();
-    if (cn_.IsEmpty()) {
-        cn_.Close();
+    // The login's or the configuration read's own words; "Continuar" stays as it is.
+    if (!detection.errorText.isEmpty()) {
+        ReportError(detection.errorText);
+        return;
+    }
+    if (!detection.configured) {
         dialogs_->ShowMessage(QStringLiteral("O programa não foi ainda configurado, por favor entre no programa e "
                                              "execute o procedimento de configuração"),
                               QStringLiteral("Aviso"));
         close();
         return;
     }
-    try {
-        vatIncluded_ = cn_.FindField(QStringLiteral("ivaincluido")) ? cn_.FieldByName(QStringLiteral("ivaincluido")) != 0
-                                                                    : true;
-    } catch (...) {
-        // A value that is not a number must not leave the result open for the next reader.
-        cn_.Close();
-        throw;
-    }
-    cn_.Close();
-
-    if (!vatIncluded_)
+    if (!detection.vatIncluded)
         ivamode->setText(QStringLiteral("IVA não incluído"));
     ivamode->show();
 }

@@ -5,8 +5,7 @@
 #include "HeaderBand.h"
 #include "MessageBoxDialogs.h"
 #include "Pictures.h"
-#include "RunRecord.h"
-#include "ScheduleGuard.h"
+#include "SessionEnd.h"
 #include "SettingsFile.h"
 #include "UiFont.h"
 
@@ -19,6 +18,9 @@
 #include <QStackedWidget>
 #include <QStyle>
 #include <QSystemTrayIcon>
+#if QT_CONFIG(sessionmanager)
+#include <QSessionManager>
+#endif
 
 namespace {
 
@@ -65,6 +67,8 @@ Tmain::Tmain(const TmainEnvironment& environment, QWidget* parent)
         env_.clock = [] { return QDateTime::currentDateTime(); };
     if (!env_.trayAvailable)
         env_.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    session_ = std::make_unique<TChangeSession>(
+        TSessionEnvironment{env_.settingsFile, env_.executablePath, env_.clock});
 
     setObjectName(QStringLiteral("main"));
     setWindowTitle(QStringLiteral("Alteração de Taxas de IVA"));
@@ -72,9 +76,6 @@ Tmain::Tmain(const TmainEnvironment& environment, QWidget* parent)
     setFixedSize(kClientWidth, kClientHeight);
     // The palette's window colour is the platform's button face.
     setAutoFillBackground(true);
-
-    agenda_.setObjectName(QStringLiteral("Agenda"));
-    agenda_.setInterval(60000);
 
     BuildHeader();
     BuildPages();
@@ -92,8 +93,11 @@ Tmain::Tmain(const TmainEnvironment& environment, QWidget* parent)
 
 Tmain::~Tmain()
 {
-    // The focus bookkeeping must not see the children die.
+    // The focus bookkeeping must not see the children die, nor the session's last words reach
+    // them.
     disconnect(qApp, nullptr, this, nullptr);
+    session_->Stop();
+    ReleaseSessionEnd(winId());
 }
 
 void Tmain::BuildHeader()
@@ -254,15 +258,59 @@ void Tmain::BuildWaitPage(QWidget* page)
     Button1->setFont(UiFont(11, true));
 }
 
-std::function<void()> Tmain::Handler(void (Tmain::*handler)())
+std::function<void()> Tmain::Handler(THandler handler)
 {
-    const bool startsNothing =
-        handler == &Tmain::Button1Click || handler == &Tmain::EventosMinimize || handler == &Tmain::Restaurar1Click;
-    return [this, handler, startsNothing] {
-        if (running_ && !startsNothing)
-            return;
-        Guarded([this, handler] { (this->*handler)(); });
+    return [this, handler] {
+        if (Permitted(handler))
+            Guarded([this, handler] { (this->*handler)(); });
     };
+}
+
+bool Tmain::Permitted(THandler handler) const
+{
+    // These start nothing: the window goes out of the way and comes back, and the session
+    // itself ignores a tick while it is busy.
+    for (THandler always : {&Tmain::Button1Click, &Tmain::EventosMinimize, &Tmain::TrayClick, &Tmain::TrayDblClick,
+                            &Tmain::Restaurar1Click, &Tmain::AgendaTimer})
+        if (handler == always)
+            return true;
+    if (handler == &Tmain::btcancelarClick)
+        return session_->State() == TSessionState::Running && session_->RunKind() == TRunKind::Immediate;
+    if (!session_->Busy())
+        return true;
+    // A login or a look-up changes nothing: the operator may give up waiting for it.
+    const bool leaving = handler == &Tmain::CloseClick || handler == &Tmain::EscapePressed;
+    return leaving && !session_->ChangeUnderWay();
+}
+
+void Tmain::ConnectSession()
+{
+    TChangeSession* s = session_.get();
+    auto guarded = [this](auto reaction) {
+        return [this, reaction](auto&&... args) { Guarded([&] { (this->*reaction)(args...); }); };
+    };
+    connect(s, &TChangeSession::StateChanged, this, guarded(&Tmain::SessionStateChanged));
+    connect(s, &TChangeSession::Probed, this, guarded(&Tmain::SessionProbed));
+    connect(s, &TChangeSession::Detected, this, guarded(&Tmain::SessionDetected));
+    connect(s, &TChangeSession::QuestionAsked, this, guarded(&Tmain::SessionQuestion));
+    connect(s, &TChangeSession::Refused, this, guarded(&Tmain::SessionRefused));
+    connect(s, &TChangeSession::Accepted, this, guarded(&Tmain::SessionAccepted));
+    connect(s, &TChangeSession::Failed, this, [this](const QString& text) { ReportError(text); });
+    connect(s, &TChangeSession::RunProgress, this, guarded(&Tmain::ShowRunProgress));
+    connect(s, &TChangeSession::RowStarted, this, guarded(&Tmain::ShowRunRow));
+    connect(s, &TChangeSession::RunEnded, this, guarded(&Tmain::SessionRunEnded));
+    connect(s, &TChangeSession::AttemptFailed, this, guarded(&Tmain::SessionAttemptFailed));
+    connect(s, &TChangeSession::ScheduleEnded, this, guarded(&Tmain::SessionScheduleEnded));
+    connect(&s->Agenda(), &QTimer::timeout, this, Handler(&Tmain::AgendaTimer));
+
+#if QT_CONFIG(sessionmanager)
+    // A log-off or shut-down asked for while a change runs is refused: the change ends by its
+    // own commit or rollback.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& manager) {
+        if (session_->ChangeUnderWay())
+            manager.cancel();
+    });
+#endif
 }
 
 void Tmain::ConnectHandlers()
@@ -279,6 +327,7 @@ void Tmain::ConnectHandlers()
     connect(BitBtn4, &QPushButton::clicked, this, Handler(&Tmain::BitBtn4Click));
     ConnectRateEntryHandlers();
     ConnectScheduleHandlers();
+    ConnectSession();
 
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape->setObjectName(QStringLiteral("escape"));
@@ -380,9 +429,6 @@ void Tmain::ReportError(const QString& text) noexcept
 void Tmain::FormCreate()
 {
     SetActivePage(tabcondicoes);
-    // A run whose process was killed left its record open: closed now as interrupted, so
-    // the record tells it apart from one that ended.
-    CloseInterruptedRuns(env_.settingsFile, env_.clock());
     ResumeSchedule();
 }
 
@@ -409,8 +455,17 @@ void Tmain::moveEvent(QMoveEvent* event)
 void Tmain::closeEvent(QCloseEvent* event)
 {
     // A change half-way must end by its own commit or rollback; "Cancelar" is the way out.
-    if (running_) {
+    if (session_->ChangeUnderWay()) {
         event->ignore();
+        Guarded([this] {
+            dialogs_->ShowMessage(
+                session_->RunKind() == TRunKind::Immediate
+                    ? QStringLiteral("A alteração das taxas de IVA está em curso e a janela não pode ser fechada "
+                                     "agora. Aguarde o fim da alteração ou use \"Cancelar\".")
+                    : QStringLiteral("A alteração agendada das taxas de IVA está em curso e a janela não pode ser "
+                                     "fechada agora. Aguarde o fim da alteração: o programa termina sozinho."),
+                QStringLiteral("Aviso"));
+        });
         return;
     }
     QWidget::closeEvent(event);

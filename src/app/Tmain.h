@@ -1,13 +1,13 @@
 #pragma once
-// The program's only window: a header band over six pages shown one at a time. Every
-// handler is named after its control and event; each runs inside Guarded(), so no
-// exception ever unwinds through Qt.
+// The program's only window: a header band over six pages shown one at a time, a view of the
+// session that does the work. Every handler is named after its control and event, reads the
+// controls, calls the session and shows what the session says; each runs inside Guarded(), so
+// no exception ever unwinds through Qt. Which handlers may run while the session is busy is
+// decided in Permitted() alone.
 
-#include "ChangeRun.h"
-#include "CheckChangeRequest.h"
+#include "ChangeSession.h"
 #include "Dialogs.h"
 #include "TChangeRequest.h"
-#include "TDbConnection.h"
 
 #include <QDateTime>
 #include <QPointer>
@@ -29,9 +29,7 @@ class QMoveEvent;
 class QProgressBar;
 class QPushButton;
 class QStackedWidget;
-class TBackgroundRun;
 class QSystemTrayIcon;
-class TScheduleGuard;
 
 // The page index of pcontrol.
 enum TWizardPage {
@@ -60,12 +58,13 @@ public:
     explicit Tmain(const TmainEnvironment& environment = {}, QWidget* parent = nullptr);
     ~Tmain() override;
 
-    // Process-wide results of detection (or of a resumed schedule).
-    const TAppKind& DetectedApp() const { return detectedApp_; }
-    bool VatIncluded() const { return vatIncluded_; }
-
-    TDbConnection& cn() { return cn_; }
-    QTimer& Agenda() { return agenda_; }
+    TChangeSession& Session() { return *session_; }
+    // Detection's results (or a resumed schedule's application).
+    TAppKind DetectedApp() const { return session_->DetectedApp(); }
+    bool VatIncluded() const { return session_->VatIncluded(); }
+    // The session's connection and timer, for observers and tests.
+    TDbConnection& cn() { return session_->Connection(); }
+    QTimer& Agenda() { return session_->Agenda(); }
 
     int ActivePage() const;
     // Shows the page and gives it the input focus, so that its entry step runs.
@@ -84,7 +83,7 @@ public:
     void Guarded(const std::function<void()>& body) noexcept;
 
     // True while a change runs: the handlers that could start or change anything refuse.
-    bool Running() const { return running_; }
+    bool Running() const { return session_->ChangeUnderWay(); }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -107,22 +106,25 @@ private:
     void ConnectScheduleHandlers();
     void BuildRunProgress();
 
-    // Binds a handler to a signal through the error report; while a change runs, the
-    // handler is not entered (the tray's and the minimise's excepted: they start nothing).
-    std::function<void()> Handler(void (Tmain::*handler)());
+    using THandler = void (Tmain::*)();
+    // Binds a handler to a signal through the error report, entered only when Permitted.
+    std::function<void()> Handler(THandler handler);
+    // Whether handler may run in the session's state: while the session is busy, only what
+    // starts nothing (the tray, the minimise, the tick the session itself ignores), "Cancelar"
+    // during a change now, and leaving while nothing is being changed.
+    bool Permitted(THandler handler) const;
+    // Connects the session's signals to the window's reactions, each inside Guarded().
+    void ConnectSession();
 
-    // The change run off the window's thread, with its progress shown, its record written
-    // and, for an immediate run, "Cancelar" offered. Returns the products each row moved;
-    // throws what the run threw (TDbCancelled after a cancel), the change rolled back.
-    std::array<qint64, 3> RunInBackground(const TChangeRequest& request, TRunKind kind, TRunHooks hooks);
     void btcancelarClick();
-    // The page's controls while a run lasts: the progress shown, everything else held.
+    // What the window shows of the session's state: the busy cursor, the run's progress with
+    // the page held, the operating system's session end held during a change.
+    void SessionStateChanged(TSessionState state);
     void BeginRunDisplay(TRunKind kind);
     void EndRunDisplay();
     void ShowRunProgress(int done, int total);
     void ShowRunRow(int row);
     void ShowRunSummary(const TChangeRequest& request, const std::array<qint64, 3>& moved);
-    class TRunRelay;
 
     // handlers
     void FormCreate();
@@ -142,6 +144,16 @@ private:
     void opvendaClick();
     void oparredondarClick();
 
+    // the session's answers
+    void SessionProbed(TAppKind app);
+    void SessionDetected(const TDetection& detection);
+    void SessionQuestion(const QString& text, const QString& title);
+    void SessionRefused(const TRefusal& refusal);
+    void SessionAccepted(TCheckPurpose purpose);
+    void SessionRunEnded(const TRunEnd& end);
+    void SessionAttemptFailed(const QDateTime& when, const QString& reason);
+    void SessionScheduleEnded(TScheduleEnd end, const QString& warning);
+
     // scheduling, the scheduled run, the tray
     void tabagendarShow();
     void BitBtn3Click();
@@ -155,14 +167,6 @@ private:
 
     // The second half of FormCreate: a settings file left by an earlier process.
     void ResumeSchedule();
-    // Removes every trace of the schedule: the file, the start-up entry, the guard's records.
-    void RemoveSchedule();
-    // A schedule whose interrupted commit may or may not have been made: the operator is
-    // told, a copy of its file is kept to show what it was, and it goes.
-    void DropInDoubtSchedule();
-    // An attempt at the due moment that failed: noted under the wait label, tried again at
-    // the next tick.
-    void RetryLater(const QString& reason);
     void RestoreFromTray();
     // Places the window, its frame counted, in the middle of its screen's available area.
     void CentreOnScreen();
@@ -186,23 +190,14 @@ private:
     TmainEnvironment env_;
     std::unique_ptr<TDialogs> ownDialogs_;
     TDialogs* dialogs_ = nullptr;
+    std::unique_ptr<TChangeSession> session_;
 
-    TDbConnection cn_;
-    QTimer agenda_;
-    // The schedule this process acts on, once one is written or resumed.
-    std::unique_ptr<TScheduleGuard> guard_;
-    // A failed scheduled run is reported once; the retries after it are silent.
-    bool runFailureReported_ = false;
     bool restoringFromTray_ = false;
-    bool running_ = false;
-    TBackgroundRun* run_ = nullptr;       // the run in progress, for "Cancelar"
-    TChangeRequest runRequest_;           // what the run in progress was asked
+    bool runShown_ = false;               // the progress is on its page
     QList<QWidget*> heldDuringRun_;       // controls disabled by the run, to give back
     QPointer<QWidget> focusBeforeRun_;
     // Whether the last centring knew the frame the platform puts round the window.
     bool frameCounted_ = false;
-    TAppKind detectedApp_;
-    bool vatIncluded_ = false;
 
     // The last widget of this window that held the focus: focus that leaves for a message
     // box and comes back has not entered a page.

@@ -29,7 +29,7 @@ const int kPairs[3][2][2] = {
     {{2, 1}, {0, 2}},
 };
 
-TFormVerdict Refuse(const QString& text, const QString& title, TRequestField focus,
+TCheckVerdict Refuse(const QString& text, const QString& title, TRequestField focus,
                     std::vector<TRequestField> fields = {})
 {
     if (fields.empty() && focus != TRequestField::None)
@@ -37,25 +37,18 @@ TFormVerdict Refuse(const QString& text, const QString& title, TRequestField foc
     return {false, text, title, focus, std::move(fields), false};
 }
 
-TFormVerdict NotANumber(const TRequestError& error, TRequestField field)
+TCheckVerdict NotANumber(const TRequestError& error, TRequestField field)
 {
-    TFormVerdict verdict = Refuse(error.text(), QString(), TRequestField::None, {field});
+    TCheckVerdict verdict = Refuse(error.text(), QString(), TRequestField::None, {field});
     verdict.notANumber = true;
     return verdict;
-}
-
-TCheckResult Reject(TDialogs& dialogs, const QString& text, const QString& title,
-                    TRequestField focus)
-{
-    dialogs.ShowMessage(text, title);
-    return {false, focus};
 }
 
 QString Ordinal(int i) { return QString::fromUtf8(kRows[i].ordinal); }
 
 }  // namespace
 
-TFormVerdict CheckRequestForm(const TChangeRequest& request)
+TCheckVerdict CheckRequestForm(const TChangeRequest& request)
 {
     const auto& rows = request.rows;
     const TChangeOptions& options = request.options;
@@ -120,24 +113,10 @@ TFormVerdict CheckRequestForm(const TChangeRequest& request)
     return {};
 }
 
-TCheckResult CheckChangeRequest(const TChangeRequest& request, TDbConnection& db, TDialogs& dialogs)
+TCheckVerdict CheckRequestInRateTable(const TChangeRequest& request, TDbConnection& db)
 {
-    const auto& rows = request.rows;
-    const TChangeOptions& options = request.options;
-
-    const TFormVerdict form = CheckRequestForm(request);
-    if (form.notANumber)
-        throw TRequestError(form.text);
-    if (!form.accepted)
-        return Reject(dialogs, form.text, form.title, form.focus);
-
-    if (!dialogs.Confirm(QStringLiteral("Tem a certeza que deseja alterar as taxas de IVA?"),
-                         QStringLiteral("Confirme")))
-        return {false, TRequestField::None};
-
-    // Only after the confirmation: the operator confirms before the rate table is consulted.
     for (int i = 0; i < 3; ++i) {
-        const TRatePair& row = rows[i];
+        const TRatePair& row = request.rows[i];
         if (!row.enabled) continue;
 
         bool missing = false;
@@ -147,13 +126,12 @@ TCheckResult CheckChangeRequest(const TChangeRequest& request, TDbConnection& db
             read.close();
         }
         if (missing)
-            return Reject(dialogs,
-                          QStringLiteral("Não foi encontrada a %1 taxa existente, por favor indique uma "
+            return Refuse(QStringLiteral("Não foi encontrada a %1 taxa existente, por favor indique uma "
                                          "taxa válida!")
                               .arg(Ordinal(i)),
                           kWarning, kRows[i].existing);
 
-        if (!options.keepCurrentRate) continue;
+        if (!request.options.keepCurrentRate) continue;
         // The new rate's own row is left out: it is the one that will receive the description.
         bool taken = false;
         {
@@ -164,11 +142,9 @@ TCheckResult CheckChangeRequest(const TChangeRequest& request, TDbConnection& db
             read.close();
         }
         if (taken)
-            return Reject(dialogs,
-                          QStringLiteral("Não pode haver duas taxas com a mesma descrição, por favor "
+            return Refuse(QStringLiteral("Não pode haver duas taxas com a mesma descrição, por favor "
                                          "indique uma descrição diferente!"),
                           kWarning, kRows[i].description);
     }
-
-    return {true, TRequestField::None};
+    return {};
 }

@@ -1,5 +1,8 @@
 #pragma once
-#include "Dialogs.h"
+// The check a request passes before it is changed or scheduled, in its three phases: the rules
+// on the entered values, the operator's confirmation (asked by the caller in between), and the
+// look-ups in the rate table. Nothing here writes.
+
 #include "TChangeRequest.h"
 
 #include <vector>
@@ -15,14 +18,8 @@ enum class TRequestField {
     Places,
 };
 
-struct TCheckResult {
-    bool accepted = false;
-    TRequestField focus = TRequestField::None;
-};
-
-// What the rules on the entered values alone say, before any question or look-up. A stored
-// schedule goes through the same rules when it is resumed.
-struct TFormVerdict {
+// What a phase of the check says: accepted, or the first failing rule's box.
+struct TCheckVerdict {
     bool accepted = true;
     QString text;   // the first failing rule's message
     QString title;  // "Erro" or "Aviso"
@@ -33,10 +30,11 @@ struct TFormVerdict {
     bool notANumber = false;
 };
 
-TFormVerdict CheckRequestForm(const TChangeRequest& request);
+// The rules on the entered values alone, before any question or look-up. A stored schedule
+// goes through the same rules when it is resumed.
+TCheckVerdict CheckRequestForm(const TChangeRequest& request);
 
-// The check shared by "Alterar Taxas Agora!" and "Agendar Alteração": rules on the values,
-// the confirmation, then look-ups in the rate table. Shows at most one message (plus the
-// confirmation) through dialogs; never writes. A rate that is not a whole number raises
-// TRequestError; a database failure raises TDbError.
-TCheckResult CheckChangeRequest(const TChangeRequest& request, TDbConnection& db, TDialogs& dialogs);
+// The look-ups, once the operator has confirmed: for each ticked row, its existing rate must
+// be in the rate table and, when the current rate is kept, the new description must be free.
+// Reads only; a database failure raises TDbError.
+TCheckVerdict CheckRequestInRateTable(const TChangeRequest& request, TDbConnection& db);

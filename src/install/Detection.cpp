@@ -1,6 +1,7 @@
 #include "Detection.h"
 
 #include "DataLink.h"
+#include "TDbConnection.h"
 
 #include <QFileInfo>
 
@@ -35,4 +36,24 @@ QString ProbeInstalledApp(const QString& folder)
 QString ConnectionStringFor(const QString& app)
 {
     return QStringLiteral("FILE NAME=.\\") + app + QStringLiteral(".UDL");
+}
+
+TConfiguration ReadConfiguration(TDbConnection& db, const QString& app)
+{
+    db.setSQL(app == QLatin1String("Meltra") ? QStringLiteral("SELECT * FROM config")
+                                             : QStringLiteral("SELECT * FROM configuracao"));
+    db.Open();
+    TConfiguration configuration;
+    try {
+        configuration.configured = !db.IsEmpty();
+        if (configuration.configured)
+            configuration.vatIncluded = !db.FindField(QStringLiteral("ivaincluido"))
+                                        || db.FieldByName(QStringLiteral("ivaincluido")) != 0;
+    } catch (...) {
+        // A value that is not a number must not leave the result open for the next reader.
+        db.Close();
+        throw;
+    }
+    db.Close();
+    return configuration;
 }

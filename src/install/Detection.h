@@ -8,3 +8,17 @@ QString ProbeInstalledApp(const QString& folder);
 
 // "FILE NAME=.\" + app + ".UDL"
 QString ConnectionStringFor(const QString& app);
+
+class TDbConnection;
+
+// What the application's configuration says: whether it was configured at all (its table has
+// a row) and whether its prices include VAT (the first row's ivaincluido; no such column means
+// included).
+struct TConfiguration {
+    bool configured = false;
+    bool vatIncluded = false;
+};
+
+// Reads the configuration of app's database: "SELECT * FROM config" for Meltra, "SELECT * FROM
+// configuracao" for every other kind. Throws TDbError; the result is closed on every way out.
+TConfiguration ReadConfiguration(TDbConnection& db, const QString& app);

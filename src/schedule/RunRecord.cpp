@@ -178,6 +178,9 @@ void TRunRecord::Finish(TRunOutcome outcome, const QString& errorText, const QDa
     case TRunOutcome::Cancelled:
         result = QStringLiteral("cancelada pelo operador");
         break;
+    case TRunOutcome::Interrupted:
+        result = QStringLiteral("interrompida (o programa foi terminado durante a alteração; nada foi alterado)");
+        break;
     }
     QByteArray block = (EndHeader(id_) + QStringLiteral("\r\nFim: ") + Stamp(end) + QStringLiteral("\r\n")).toUtf8();
     block += statements_;

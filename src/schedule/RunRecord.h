@@ -32,7 +32,8 @@ struct TRunStart {
     TChangeRequest request;
 };
 
-enum class TRunOutcome { Committed, RolledBack, Cancelled };
+// Interrupted: the program was ended during the run, which it rolled back first.
+enum class TRunOutcome { Committed, RolledBack, Cancelled, Interrupted };
 
 // The data-link file a connection string names, found as the connection finds it; the
 // string's provider when it names none (never the string itself, which may hold a password).

@@ -79,7 +79,7 @@ QString TooLong(const TChangeRequest& r) {
 QString FailedRule(const TChangeRequest& r) {
     const bool anyRow = std::any_of(r.rows.begin(), r.rows.end(), [](const TRatePair& row) { return row.enabled; });
     if (!anyRow) return QString();  // nothing would be sent; the run only ends the schedule
-    const TFormVerdict verdict = CheckRequestForm(r);
+    const TCheckVerdict verdict = CheckRequestForm(r);
     if (verdict.accepted) return QString();
     QStringList named;
     for (TRequestField field : verdict.fields) named << NamedField(field, r);

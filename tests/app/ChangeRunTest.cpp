@@ -10,7 +10,8 @@
 
 namespace {
 
-const QString kCancelQuestion = QStringLiteral("Cancelar a alteração? Nada será alterado.");
+const QString kCancelQuestion =
+    QStringLiteral("Cancelar a alteração? Se ainda não estiver a ser gravada na base de dados, nada será alterado.");
 const QString kCancelled = QStringLiteral("A alteração foi cancelada. Nada foi alterado na base de dados.");
 
 // The record the window's runs left beside its settings file, as text; checks the form every
@@ -301,7 +302,10 @@ private slots:
 
         QCOMPARE(seen, (QStringList{"Linha 2 de 2: 6% → 5%", "7/15"}));
         QCOMPARE(h.window().ActivePage(), int(tabconcluido));
-        QCOMPARE(h.dialogs.texts(), QStringList{kConfirmation});
+        // The close box said why it did nothing.
+        QCOMPARE(h.dialogs.texts(),
+                 (QStringList{kConfirmation, "A alteração das taxas de IVA está em curso e a janela não pode ser "
+                                             "fechada agora. Aguarde o fim da alteração ou use \"Cancelar\"."}));
         // The check's two look-ups and one run: nothing was started a second time.
         QCOMPARE(log.statements.size(), 2 + 15);
         QCOMPARE(h.child<QLabel>("lbresumo")->text().count(u'\n'), 1);

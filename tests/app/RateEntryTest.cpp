@@ -388,11 +388,11 @@ private slots:
         TChangeRequest expected = RequestOf("Varlo", fields);
         expected.moment = request.moment;
         QCOMPARE(Describe(request), Describe(expected));
-        QVERIFY(request.vatIncluded);
 
-        // And back, into a window that has not detected anything.
+        // And back, into a window that has not detected anything: the application is the
+        // session's, not the controls'.
         TWindowHarness other;
-        request.app = QStringLiteral("Quibon");
+        request.app = TAppKind();
         request.moment = QDateTime(QDate(2025, 1, 1), QTime(22, 0, 47));
         other.window().LoadRequest(request);
         QCOMPARE(other.state(), fields);

@@ -54,7 +54,15 @@ TWindowHarness::~TWindowHarness() = default;
 
 void TWindowHarness::click(const QString& name)
 {
+    const bool busy = window_->Session().Busy();
     QTest::mouseClick(child<QAbstractButton>(name), Qt::LeftButton);
+    // A press while the session works (Cancelar) returns at once; any other returns once what
+    // it started on the database thread has ended and the window has shown it.
+    if (busy)
+        return;
+    QCoreApplication::processEvents();
+    if (!QTest::qWaitFor([&] { return !window_->Session().Busy(); }, 60000))
+        qWarning("the session was still busy a minute after %s", qPrintable(name));
 }
 
 bool TWindowHarness::acceptConditions()
@@ -167,7 +175,10 @@ void ScheduleIn(const QString& folder, TChangeRequest request, const QDateTime& 
 
 void Tick(Tmain& window)
 {
+    const bool busy = window.Session().Busy();
     QMetaObject::invokeMethod(&window.Agenda(), "timeout");
+    if (!busy && !QTest::qWaitFor([&] { return !window.Session().Busy(); }, 60000))
+        qWarning("the session was still busy a minute after the tick");
 }
 
 void OnWindowThread(const std::function<void()>& f)

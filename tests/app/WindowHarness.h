@@ -52,7 +52,7 @@ public:
     bool waitFocus(const QString& name) { return QTest::qWaitFor([&] { return focusName() == name; }, 3000); }
 
     // Presses and releases the mouse on a button, as the operator does (the button takes
-    // the focus first).
+    // the focus first), and waits for what it started to end.
     void click(const QString& name);
 
     // "Li e aceito as condições", detection in the current folder; true when it found an
@@ -96,7 +96,8 @@ QString EntryPath();
 // file, the program file and the start-up entry.
 void ScheduleIn(const QString& folder, TChangeRequest request, const QDateTime& moment);
 
-// The timer's tick, as the event loop delivers it.
+// The timer's tick, as the event loop delivers it; waits for the attempt it starts, unless the
+// session was busy already.
 void Tick(Tmain& window);
 
 // Runs f on the window's thread and waits for it: a statement observer runs on the thread

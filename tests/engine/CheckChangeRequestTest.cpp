@@ -4,7 +4,6 @@
 
 #include "CheckChangeRequest.h"
 #include "EngineTestData.h"
-#include "FakeDialogs.h"
 #include "TDbConnection.h"
 #include "TempInstallation.h"
 #include <QtTest>
@@ -16,12 +15,32 @@ namespace {
 
 const QString kConfirm = "?Tem a certeza que deseja alterar as taxas de IVA?|Confirme";
 
-QStringList Boxes(const TFakeDialogs& dialogs)
+// The three phases as the session runs them: the rules, the question answered with answer,
+// the look-ups; the boxes as "text|title", the question marked "?".
+struct TCheckSeen {
+    QStringList boxes;
+    TRequestField focus = TRequestField::None;
+    bool accepted = false;
+};
+
+TCheckSeen Check(const TChangeRequest& request, TDbConnection& db, bool answer)
 {
-    QStringList out;
-    for (const auto& b : dialogs.shown)
-        out << (b.kind == TShownBox::Question ? "?" : "") + b.text + "|" + b.title;
-    return out;
+    TCheckSeen seen;
+    TCheckVerdict verdict = CheckRequestForm(request);
+    if (verdict.notANumber)
+        throw TRequestError(verdict.text);
+    if (verdict.accepted) {
+        seen.boxes << kConfirm;
+        if (!answer)
+            return seen;
+        verdict = CheckRequestInRateTable(request, db);
+    }
+    seen.accepted = verdict.accepted;
+    if (!verdict.accepted) {
+        seen.boxes << verdict.text + "|" + verdict.title;
+        seen.focus = verdict.focus;
+    }
+    return seen;
 }
 
 }  // namespace
@@ -158,20 +177,18 @@ private slots:
         QFETCH(bool, accepted);
         QFETCH(QStringList, statements);
 
-        TFakeDialogs dialogs;
-        dialogs.defaultAnswer = answer;
         const QString before = inst_->dump();
-        TCheckResult result;
+        TCheckSeen result;
         QStringList raised;
         try {
-            result = CheckChangeRequest(request, *db_, dialogs);
+            result = Check(request, *db_, answer);
         } catch (const TRequestError& e) {
             raised << "raised: " + e.text();
         } catch (const std::exception& e) {
             QFAIL(e.what());
         }
 
-        QCOMPARE(Boxes(dialogs) + raised, boxes);
+        QCOMPARE(result.boxes + raised, boxes);
         QCOMPARE(result.focus, focus);
         QCOMPARE(result.accepted, accepted);
         QCOMPARE(log_.statements, statements);
@@ -179,27 +196,23 @@ private slots:
         QCOMPARE(inst_->dump(), before);
     }
 
-    // A failing look-up is the database's error, after the confirmation; nothing is shown
-    // beyond the question.
+    // A failing look-up is the database's error.
     void lookupFailure()
     {
         log_.failAt = 2;
-        TFakeDialogs dialogs;
         bool raised = false;
         try {
-            CheckChangeRequest(Request("Varlo", {On("13", "24", "a")}, "k"), *db_, dialogs);
+            CheckRequestInRateTable(Request("Varlo", {On("13", "24", "a")}, "k"), *db_);
         } catch (const TDbError&) {
             raised = true;
         }
         QVERIFY(raised);
-        QCOMPARE(Boxes(dialogs), QStringList{kConfirm});
         QCOMPARE(log_.statements.size(), 2);
 
         // The connection is usable afterwards: the failed read left nothing open.
         log_.failAt = 0;
         log_.clear();
-        dialogs.clear();
-        QVERIFY(CheckChangeRequest(Request("Varlo", {On("13", "24", "a")}), *db_, dialogs).accepted);
+        QVERIFY(CheckRequestInRateTable(Request("Varlo", {On("13", "24", "a")}), *db_).accepted);
     }
 };
 

@@ -1,0 +1,324 @@
+// The session's detection, check and change: each a job on the database thread whose end comes
+// back here as a queued call, so that the state and the signals only ever change on the
+// session's own thread.
+
+#include "ChangeSession.h"
+
+#include "Detection.h"
+#include "ScheduleGuard.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+namespace {
+
+const QString kConfirmation = QStringLiteral("Tem a certeza que deseja alterar as taxas de IVA?");
+
+// The text of the exception being handled, as the operator reads it; only inside a catch.
+QString CaughtText()
+{
+    try {
+        throw;
+    } catch (const TDbError& e) {
+        return e.text();
+    } catch (const TRequestError& e) {
+        return e.text();
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("Ocorreu um erro inesperado");
+    }
+}
+
+}  // namespace
+
+// Hears the run on the database thread: the record takes every statement there and then, the
+// progress goes to the session's thread.
+class TChangeSession::TRunRelay : public TRunObserver {
+public:
+    TRunRelay(TChangeSession* session, TRunRecord* record) : session_(session), record_(record) {}
+
+    void TotalChanged(int total) override
+    {
+        session_->Reply([s = session_, total] { emit s->RunProgress(-1, total); });
+    }
+    void RowStarted(int row) override
+    {
+        session_->Reply([s = session_, row] { emit s->RowStarted(row); });
+    }
+    void StatementDone(const TStatementReport& report) override
+    {
+        record_->StatementDone(report);
+        session_->Reply([s = session_, done = report.done, total = report.total] { emit s->RunProgress(done, total); });
+    }
+    void RowDone(int row, qint64 productsMoved) override { record_->RowDone(row, productsMoved); }
+
+private:
+    TChangeSession* session_;
+    TRunRecord* record_;
+};
+
+TChangeSession::TChangeSession(const TSessionEnvironment& environment, QObject* parent)
+    : QObject(parent), env_(environment)
+{
+    if (!env_.clock)
+        env_.clock = [] { return QDateTime::currentDateTime(); };
+    agenda_.setObjectName(QStringLiteral("Agenda"));
+    agenda_.setInterval(60000);
+    // However the event loop ends (the last window closed, the end of the operating system's
+    // session), a change under way ends with its rollback or its commit, and its record.
+    if (QCoreApplication* app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, &TChangeSession::Stop);
+}
+
+TChangeSession::~TChangeSession()
+{
+    Stop();
+}
+
+bool TChangeSession::Busy() const
+{
+    switch (state_) {
+    case TSessionState::Detecting:
+    case TSessionState::Checking:
+    case TSessionState::Connecting:
+    case TSessionState::Running:
+    case TSessionState::Cancelling:
+    case TSessionState::Committing:
+        return true;
+    default:
+        return asking_;
+    }
+}
+
+bool TChangeSession::ChangeUnderWay() const
+{
+    return state_ == TSessionState::Running || state_ == TSessionState::Cancelling
+           || state_ == TSessionState::Committing;
+}
+
+void TChangeSession::SetState(TSessionState state)
+{
+    if (state_ == state)
+        return;
+    state_ = state;
+    emit StateChanged(state);
+}
+
+void TChangeSession::Detect(const QString& folder)
+{
+    if (Busy() || state_ != TSessionState::Idle)
+        return;
+    SetState(TSessionState::Detecting);
+    db_.Post([this, folder](TDbConnection& db) {
+        TDetection found;
+        found.app = ProbeInstalledApp(folder);
+        const QString connection = ConnectionStringFor(found.app);
+        Reply([this, app = found.app, connection] {
+            connectionString_ = connection;
+            emit Probed(app);
+        });
+        // Also for no application: the failing login is what tells the operator.
+        try {
+            db.setConnected(false);
+            db.setConnectionString(connection);
+            db.setConnected(true);
+        } catch (...) {
+            found.connectionFailed = true;
+            found.app = QStringLiteral("Nenhum");
+            found.errorText = CaughtText();
+        }
+        if (!found.connectionFailed) {
+            try {
+                const TConfiguration configuration = ReadConfiguration(db, found.app);
+                found.configured = configuration.configured;
+                found.vatIncluded = configuration.vatIncluded;
+            } catch (...) {
+                found.errorText = CaughtText();
+            }
+        }
+        Reply([this, found] {
+            detectedApp_ = found.app;
+            vatIncluded_ = found.vatIncluded;
+            detected_ = !found.connectionFailed;
+            SetState(TSessionState::Idle);
+            emit Detected(found);
+        });
+    });
+}
+
+void TChangeSession::CheckChangeRequest(const TChangeRequest& request, TCheckPurpose purpose)
+{
+    if (Busy() || state_ != TSessionState::Idle)
+        return;
+    const TCheckVerdict form = CheckRequestForm(request);
+    // A pasted rate that is not a whole number cannot be compared: an error, not a rule's box.
+    if (form.notANumber)
+        throw TRequestError(form.text);
+    if (!form.accepted) {
+        emit Refused({form.text, form.title, form.focus});
+        return;
+    }
+    // The operator confirms before the rate table is consulted.
+    asking_ = true;
+    asked_ = request;
+    askedFor_ = purpose;
+    emit QuestionAsked(kConfirmation, QStringLiteral("Confirme"));
+}
+
+void TChangeSession::Answer(bool yes)
+{
+    if (!asking_)
+        return;
+    asking_ = false;
+    if (yes)
+        LookUp(asked_, askedFor_);
+}
+
+void TChangeSession::LookUp(const TChangeRequest& request, TCheckPurpose purpose)
+{
+    SetState(TSessionState::Checking);
+    db_.Post([this, request, purpose](TDbConnection& db) {
+        TCheckVerdict verdict;
+        QString error;
+        try {
+            verdict = CheckRequestInRateTable(request, db);
+        } catch (...) {
+            error = CaughtText();
+        }
+        Reply([this, request, purpose, verdict, error] { Checked(request, purpose, verdict, error); });
+    });
+}
+
+void TChangeSession::Checked(const TChangeRequest& request, TCheckPurpose purpose, const TCheckVerdict& verdict,
+                             const QString& error)
+{
+    if (!error.isNull()) {
+        SetState(TSessionState::Idle);
+        emit Failed(error);
+        return;
+    }
+    if (!verdict.accepted) {
+        SetState(TSessionState::Idle);
+        emit Refused({verdict.text, verdict.title, verdict.focus});
+        return;
+    }
+    if (purpose == TCheckPurpose::Schedule) {
+        SetState(TSessionState::Idle);
+        emit Accepted(purpose);
+        return;
+    }
+    StartRun(request, TRunKind::Immediate);
+}
+
+void TChangeSession::StartRun(const TChangeRequest& request, TRunKind kind)
+{
+    runKind_ = kind;
+    runRequest_ = request;
+    commitPoint_.Reset();
+
+    TRunStart start;
+    start.start = env_.clock();
+    start.user = OperatingSystemUser();
+    start.computer = ComputerName();
+    start.app = request.app;
+    start.dataLink = DataLinkFileOf(connectionString_, QDir::currentPath());
+    start.kind = kind;
+    start.request = request;
+    record_ = std::make_unique<TRunRecord>(env_.settingsFile, start);
+    relay_ = std::make_unique<TRunRelay>(this, record_.get());
+
+    // On the database thread, around the commit. The guard is left alone by this thread while
+    // the run lasts.
+    TScheduleGuard* guard = kind == TRunKind::Scheduled ? guard_.get() : nullptr;
+    TRunHooks hooks;
+    hooks.observer = relay_.get();
+    hooks.beforeCommit = [this, guard] {
+        commitPoint_.Pass();
+        if (guard)
+            guard->BeforeCommit();
+        Reply([this] {
+            if (state_ == TSessionState::Running)
+                SetState(TSessionState::Committing);
+        });
+    };
+    hooks.afterCommit = [guard] {
+        if (guard)
+            guard->AfterCommit();
+    };
+    hooks.commitRolledBack = [guard] {
+        if (guard)
+            guard->CommitRolledBack();
+    };
+
+    SetState(TSessionState::Running);
+    db_.Post([this, request, kind, hooks](TDbConnection& db) {
+        TRunEnd end;
+        end.kind = kind;
+        try {
+            RunChange(db, request, kind, hooks);
+            end.outcome = TRunOutcome::Committed;
+        } catch (const TDbCancelled&) {
+            end.outcome = TRunOutcome::Cancelled;
+        } catch (...) {
+            end.outcome = TRunOutcome::RolledBack;
+            end.errorText = CaughtText();
+        }
+        if (commitPoint_.Cancelled()) {
+            // A cancelled connection refuses every later statement: the next job logs in afresh.
+            try {
+                db.setConnected(false);
+            } catch (...) {
+            }
+        }
+        Reply([this, end] { RunDone(end); });
+    });
+}
+
+void TChangeSession::RunDone(const TRunEnd& ended)
+{
+    TRunEnd end = ended;
+    for (int row = 0; row < 3; ++row)
+        end.moved[row] = record_ ? record_->productsMoved(row) : -1;
+    // A cancel that came from the end of the program, not from the operator.
+    const TRunOutcome recorded =
+        stopped_ && end.outcome == TRunOutcome::Cancelled ? TRunOutcome::Interrupted : end.outcome;
+    if (record_)
+        record_->Finish(recorded, end.errorText, env_.clock());
+    record_.reset();
+    relay_.reset();
+    lastOutcome_ = end.outcome;
+    if (end.kind == TRunKind::Scheduled) {
+        RunDoneScheduled(end);
+        return;
+    }
+    SetState(TSessionState::Idle);
+    emit RunEnded(end);
+}
+
+TCancelAnswer TChangeSession::Cancel()
+{
+    if (state_ == TSessionState::Cancelling)
+        return TCancelAnswer::Stopping;
+    if (!ChangeUnderWay() || runKind_ != TRunKind::Immediate)
+        return lastOutcome_ == TRunOutcome::Committed ? TCancelAnswer::Committed : TCancelAnswer::NotRunning;
+    if (!commitPoint_.Cancel(db_.Connection()))
+        return TCancelAnswer::Committing;
+    SetState(TSessionState::Cancelling);
+    return TCancelAnswer::Stopping;
+}
+
+void TChangeSession::Stop()
+{
+    if (stopped_)
+        return;
+    stopped_ = true;
+    // Whatever comes back from here on finds no window to tell.
+    blockSignals(true);
+    agenda_.stop();
+    if (ChangeUnderWay())
+        commitPoint_.Cancel(db_.Connection());  // refused once the commit has begun: that one is waited for
+    db_.Stop();
+    // The run's end, queued by the finished thread: its record gets its last block.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+}

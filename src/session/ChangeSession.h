@@ -1,0 +1,235 @@
+#pragma once
+// The program's work on one installation, without a widget: detection, the request check, the
+// change made at once or at its scheduled moment, its record, and the schedule that waits for
+// it. The window is a view of it: requests come in as calls, and what the operator must see or
+// answer goes out as signals. Every database call runs on the session's one database thread,
+// so no call here ever waits on the database; a call that does not fit the state (a second
+// change while one runs) is refused.
+//
+// States, and what leads from one to the next:
+//   Idle        nothing under way                 Detect: Detecting; an accepted check: Running
+//   Detecting   probe, login, configuration read  its end: Idle
+//   Checking    the request's look-ups             refused or accepted for a schedule: Idle;
+//                                                  accepted for now: Running
+//   Running     a change sending its statements    cancelled: Cancelling; commit sent: Committing;
+//               (at once, or at its moment)        rolled back: Idle (a schedule: Waiting)
+//   Cancelling  the statement in flight stopped    the rollback: Idle
+//   Committing  the commit sent: no way back       its end: Idle, or Finished for a schedule
+//   Waiting     a schedule waits for its moment    the moment come: Connecting; the schedule
+//                                                  dropped or taken elsewhere: Finished
+//   Connecting  the scheduled attempt's login      refused: Waiting; logged in: Running
+//   Finished    the schedule made, dropped, or     nothing more: the program ends
+//               made elsewhere
+
+#include "CheckChangeRequest.h"
+#include "ChangeRun.h"
+#include "CommitPoint.h"
+#include "DbThread.h"
+#include "RunRecord.h"
+#include "TChangeRequest.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QTimer>
+#include <array>
+#include <functional>
+#include <memory>
+
+class TScheduleGuard;
+
+enum class TSessionState { Idle, Detecting, Checking, Running, Cancelling, Committing, Waiting, Connecting, Finished };
+
+// What an accepted check leads to.
+enum class TCheckPurpose { ChangeNow, Schedule };
+
+// What the session takes from the outside world; tests replace each piece.
+struct TSessionEnvironment {
+    QString settingsFile;                  // Qorvanta.ini, beside which the record is kept too
+    QString executablePath;                // what the start-up entry starts
+    std::function<QDateTime()> clock;      // the local time
+};
+
+struct TDetection {
+    TAppKind app;                 // the application found; none after a failed login
+    bool connectionFailed = false;
+    bool configured = true;       // false: the configuration table has no row
+    bool vatIncluded = false;
+    QString errorText;            // for the error report: the login's or the configuration read's failure
+};
+
+// A rule or a look-up that refused the request: its box and where the focus goes.
+struct TRefusal {
+    QString text;
+    QString title;
+    TRequestField focus = TRequestField::None;
+};
+
+struct TRunEnd {
+    TRunKind kind = TRunKind::Immediate;
+    TRunOutcome outcome = TRunOutcome::Committed;
+    QString errorText;                       // the database's, for a change rolled back
+    std::array<qint64, 3> moved{-1, -1, -1}; // products each row moved; -1 not known
+};
+
+// What "Cancelar" found.
+enum class TCancelAnswer {
+    Stopping,    // the change will be rolled back: nothing will be changed
+    Committing,  // its commit had begun: it can no longer be stopped
+    Committed,   // it had already been made
+    NotRunning,  // it had ended without being made
+};
+
+// A settings file found at start.
+struct TResumption {
+    enum Kind {
+        None,      // no schedule: a normal start
+        Pending,   // resumed: request holds it, the wait goes on
+        Refused,   // a stored request the window could not have confirmed: text says why
+        InDoubt,   // an earlier run stopped while committing: text warns, the schedule goes
+        Leftover,  // its change was already made: only tidied up
+    } kind = None;
+    TChangeRequest request;
+    QString text;
+};
+
+// How a waiting schedule ended.
+enum class TScheduleEnd {
+    Done,            // made by this process: the program ends
+    TakenElsewhere,  // another process makes or made it, or the file now holds another schedule
+    InDoubt,         // a run elsewhere stopped while committing: the operator was warned, it is dropped
+};
+
+class TChangeSession : public QObject {
+    Q_OBJECT
+
+public:
+    explicit TChangeSession(const TSessionEnvironment& environment, QObject* parent = nullptr);
+    // Stops what runs first (see Stop).
+    ~TChangeSession() override;
+
+    TSessionState State() const { return state_; }
+    // Something under way that another call must not overlap (a question waiting for its
+    // answer included).
+    bool Busy() const;
+    // A change between its first statement and its end: closing now would interrupt it.
+    bool ChangeUnderWay() const;
+    TRunKind RunKind() const { return runKind_; }
+    // The request of the run under way (or the last one).
+    const TChangeRequest& RunRequest() const { return runRequest_; }
+
+    // Detection's results, or a resumed schedule's application.
+    TAppKind DetectedApp() const { return detectedApp_; }
+    bool VatIncluded() const { return vatIncluded_; }
+    // Whether a detection logged in to the installation's database in this process.
+    bool InstallationOpened() const { return detected_; }
+
+    // Which application is installed in folder, its database and its VAT mode: Probed, then
+    // Detected.
+    void Detect(const QString& folder);
+
+    // The check shared by the change now and the schedule: the rules on the entered values
+    // (Refused), the confirmation (QuestionAsked, then Answer), the look-ups in the rate table
+    // (Refused, or Accepted for a schedule; for now, the change runs at once).
+    void CheckChangeRequest(const TChangeRequest& request, TCheckPurpose purpose);
+    // The operator's answer to the last QuestionAsked.
+    void Answer(bool yes);
+
+    // "Cancelar" for a change now.
+    TCancelAnswer Cancel();
+
+    // At start: closes the record of runs whose process died, and resumes a schedule left in
+    // the settings file.
+    TResumption Resume();
+    // "Confirmar": the settings file, the schedule's guard and the start-up entry. Throws
+    // TFileError when the settings file cannot be written (nothing else is done then);
+    // returns a warning for the operator when the start-up entry could not be made.
+    QString Schedule(const TChangeRequest& request);
+    // The check of a waiting schedule: the wait page shown, and every tick of Agenda. The
+    // change runs when its moment has come.
+    void ScheduleTick();
+    // The one-minute timer of the wait; its ticks are the window's to connect.
+    QTimer& Agenda() { return agenda_; }
+    const TChangeRequest& ScheduledRequest() const { return scheduled_; }
+
+    // The database connection, for its statement observer: only while nothing is under way.
+    TDbConnection& Connection() { return db_.Connection(); }
+
+    // Ends what runs and closes the connection: a change whose commit has not begun is
+    // interrupted and rolled back, one committing is waited for; its record says so. Waits
+    // for a login or a look-up in progress. No signal is sent from here on.
+    void Stop();
+
+signals:
+    void StateChanged(TSessionState state);
+    void Probed(TAppKind app);
+    void Detected(const TDetection& detection);
+    void QuestionAsked(const QString& text, const QString& title);
+    void Refused(const TRefusal& refusal);
+    void Accepted(TCheckPurpose purpose);
+    // An error for the top-level report.
+    void Failed(const QString& errorText);
+    void RunProgress(int done, int total);
+    void RowStarted(int row);
+    void RunEnded(const TRunEnd& end);
+    // A scheduled attempt that could not make the change, to be tried again; reason is the
+    // driver's or the file's text.
+    void AttemptFailed(const QDateTime& when, const QString& reason);
+    void ScheduleEnded(TScheduleEnd end, const QString& warning);
+
+private:
+    class TRunRelay;
+    struct TRunJob;
+
+    void SetState(TSessionState state);
+    // Runs f on this object's thread, from the database thread.
+    template <typename F>
+    void Reply(F f)
+    {
+        QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
+    }
+
+    void LookUp(const TChangeRequest& request, TCheckPurpose purpose);
+    void Checked(const TChangeRequest& request, TCheckPurpose purpose, const TCheckVerdict& verdict,
+                 const QString& error);
+    void StartRun(const TChangeRequest& request, TRunKind kind);
+    void RunDone(const TRunEnd& end);
+    void RunDoneScheduled(const TRunEnd& end);
+
+    void Attempt();
+    void Connected(const QString& failure);
+    void RetryLater(const QString& reason);
+    QString DropInDoubtSchedule();
+    void RemoveSchedule();
+
+    TSessionEnvironment env_;
+    TDbThread db_;
+    TSessionState state_ = TSessionState::Idle;
+    bool stopped_ = false;
+
+    TAppKind detectedApp_{};
+    bool vatIncluded_ = false;
+    bool detected_ = false;
+    // The installation's, from detection or from the resumed schedule: what the record names.
+    QString connectionString_;
+
+    // The check between its question and the answer.
+    bool asking_ = false;
+    TChangeRequest asked_;
+    TCheckPurpose askedFor_ = TCheckPurpose::ChangeNow;
+
+    // The run under way, or the last one.
+    TRunKind runKind_ = TRunKind::Immediate;
+    TChangeRequest runRequest_;
+    TCommitPoint commitPoint_;
+    std::unique_ptr<TRunRecord> record_;
+    std::unique_ptr<TRunRelay> relay_;
+    TRunOutcome lastOutcome_ = TRunOutcome::RolledBack;
+
+    // The schedule this process acts on.
+    TChangeRequest scheduled_;
+    QString scheduleConnection_;
+    std::unique_ptr<TScheduleGuard> guard_;
+    QTimer agenda_;
+    // A failed scheduled run is reported once; the retries after it are silent.
+    bool failureReported_ = false;
+};

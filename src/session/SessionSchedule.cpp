@@ -1,0 +1,253 @@
+// The session's schedule: a checked request kept in the settings file with a start-up entry,
+// and carried out unattended, once, when its moment comes, by this process or by the one the
+// start-up entry starts.
+
+#include "ChangeSession.h"
+
+#include "Detection.h"
+#include "ScheduleGuard.h"
+#include "SettingsFile.h"
+#include "ShellShortcut.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+const char kEntryName[] = "Qorvanta";
+
+// Nothing tells whether the interrupted commit reached the database, and running the change
+// again could divide and multiply the prices a second time: the operator has to look.
+const QString kInDoubtText = QStringLiteral(
+    "Uma execução anterior da alteração agendada foi interrompida enquanto a alteração era gravada na base "
+    "de dados. Não é possível saber se as taxas de IVA e os preços foram alterados, pelo que a alteração "
+    "agendada não será executada. Verifique manualmente as taxas e os preços na aplicação.");
+
+QString Native(const QString& path)
+{
+    return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+}
+
+// A stored schedule that the window could not have confirmed: it is not run, and what is on
+// disk stays for the operator to mend or remove.
+QString RefusedText(const QString& reason, const QString& settingsFile)
+{
+    return reason + QStringLiteral("\n\nA alteração agendada em ") + Native(settingsFile)
+           + QStringLiteral(" não foi executada e nada foi alterado na base de dados. Corrija ou apague esse ficheiro.");
+}
+
+QString NoEntryText(const std::string& entryPath)
+{
+    const QString where = entryPath.empty() ? QString()
+                                            : QStringLiteral(" (") + QString::fromLocal8Bit(entryPath.c_str()) + u')';
+    return QStringLiteral("Não foi possível criar a entrada de arranque automático") + where
+           + QStringLiteral(". A alteração fica agendada, mas só será executada se este programa estiver aberto à "
+                            "hora marcada: depois de terminar a sessão ou reiniciar o computador, o agendamento não "
+                            "será retomado automaticamente.");
+}
+
+QString CaughtText()
+{
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("Ocorreu um erro inesperado");
+    }
+}
+
+}  // namespace
+
+TResumption TChangeSession::Resume()
+{
+    // A run whose process was killed left its record open: closed now, so that the record
+    // tells it apart from one that ended.
+    CloseInterruptedRuns(env_.settingsFile, env_.clock());
+
+    TResumption found;
+    const QString& path = env_.settingsFile;
+    if (!QFile::exists(path))
+        return found;
+    guard_ = std::make_unique<TScheduleGuard>(path);
+    switch (guard_->Inspect()) {
+    case TScheduleGuard::TStart::Pending: {
+        // Judged as stored, before a control could cut or change a value; no question is
+        // asked again.
+        const TSchedule schedule = ReadSettingsFile(path, env_.clock());
+        if (!schedule.refusal.isEmpty()) {
+            guard_.reset();
+            found.kind = TResumption::Refused;
+            found.text = RefusedText(schedule.refusal, path);
+            return found;
+        }
+        scheduled_ = schedule.request;
+        scheduleConnection_ = schedule.connectionString;
+        connectionString_ = schedule.connectionString;
+        // Nothing runs on the database thread yet: the connection is this thread's to set.
+        db_.Connection().setConnectionString(schedule.connectionString);
+        detectedApp_ = schedule.request.app;
+        failureReported_ = false;
+        SetState(TSessionState::Waiting);
+        found.kind = TResumption::Pending;
+        found.request = scheduled_;
+        return found;
+    }
+    case TScheduleGuard::TStart::InDoubt:
+        found.kind = TResumption::InDoubt;
+        found.text = DropInDoubtSchedule();
+        return found;
+    case TScheduleGuard::TStart::CompletedLeftover:
+        // A file whose change was made but which could not be deleted: only tidy up.
+        RemoveSchedule();
+        found.kind = TResumption::Leftover;
+        return found;
+    }
+    return found;
+}
+
+QString TChangeSession::Schedule(const TChangeRequest& request)
+{
+    if (Busy() || (state_ != TSessionState::Idle && state_ != TSessionState::Waiting))
+        return {};
+    const QString& path = env_.settingsFile;
+    const QString connection = ConnectionStringFor(request.app);
+    WriteSettingsFile(path, request, connection);
+    guard_ = std::make_unique<TScheduleGuard>(path);
+    guard_->NewSchedule();
+    scheduled_ = request;
+    scheduleConnection_ = connection;
+    failureReported_ = false;
+    const bool entryMade =
+        CreateShellShortcut(kStartupFolder, kEntryName, QFile::encodeName(env_.executablePath).toStdString());
+    SetState(TSessionState::Waiting);
+    return entryMade ? QString() : NoEntryText(ShellShortcutPath(kStartupFolder, kEntryName));
+}
+
+void TChangeSession::ScheduleTick()
+{
+    if (state_ != TSessionState::Waiting || stopped_)
+        return;
+    // Off first: nothing below may be entered twice, whatever it waits for.
+    agenda_.stop();
+    if (env_.clock() < scheduled_.moment) {
+        agenda_.start();
+        return;
+    }
+
+    TScheduleGuard::TClaim claim = TScheduleGuard::TClaim::Busy;
+    try {
+        claim = guard_->Claim();
+    } catch (...) {
+        // A settings file or lock out of reach for a moment (a backup or an antivirus holding
+        // it) is tried again at the next tick, as a database out of reach is.
+        RetryLater(CaughtText());
+        return;
+    }
+    switch (claim) {
+    case TScheduleGuard::TClaim::Busy:
+    case TScheduleGuard::TClaim::AlreadyDone:
+        // Another process makes (or made) this change, or the schedule was replaced.
+        guard_.reset();
+        SetState(TSessionState::Finished);
+        emit ScheduleEnded(TScheduleEnd::TakenElsewhere, QString());
+        return;
+    case TScheduleGuard::TClaim::InDoubt: {
+        // The program goes on as one without a schedule.
+        const QString warning = DropInDoubtSchedule();
+        SetState(TSessionState::Idle);
+        emit ScheduleEnded(TScheduleEnd::InDoubt, warning);
+        return;
+    }
+    case TScheduleGuard::TClaim::Acquired:
+        break;
+    }
+    Attempt();
+}
+
+void TChangeSession::Attempt()
+{
+    SetState(TSessionState::Connecting);
+    runKind_ = TRunKind::Scheduled;
+    runRequest_ = scheduled_;
+    // A fresh login: the connection detection left may have died during the wait. This one
+    // then carries the whole run.
+    db_.Post([this, connection = scheduleConnection_](TDbConnection& db) {
+        QString failure;
+        try {
+            db.setConnected(false);
+            db.setConnectionString(connection);
+            db.setConnected(true);
+        } catch (...) {
+            failure = CaughtText();
+            if (failure.isNull())
+                failure = QStringLiteral("");
+        }
+        Reply([this, failure] { Connected(failure); });
+    });
+}
+
+void TChangeSession::Connected(const QString& failure)
+{
+    if (!failure.isNull()) {
+        // Out of reach: put off to the next tick without a box, holding no lock meanwhile.
+        guard_->Release();
+        RetryLater(failure);
+        return;
+    }
+    StartRun(scheduled_, TRunKind::Scheduled);
+}
+
+void TChangeSession::RunDoneScheduled(const TRunEnd& end)
+{
+    if (end.outcome == TRunOutcome::Committed) {
+        RemoveSchedule();
+        SetState(TSessionState::Finished);
+        emit ScheduleEnded(TScheduleEnd::Done, QString());
+        return;
+    }
+    // Rolled back, so the schedule stays whole and is tried again at each tick: a lock held by
+    // a backup at the chosen minute must not mean the change never happens. The operator is
+    // told once; the box does not hold the retries up.
+    guard_->Release();
+    RetryLater(end.errorText);
+    if (!failureReported_ && !stopped_) {
+        failureReported_ = true;
+        emit Failed(end.errorText);
+    }
+}
+
+void TChangeSession::RetryLater(const QString& reason)
+{
+    SetState(TSessionState::Waiting);
+    if (stopped_)
+        return;
+    agenda_.start();
+    emit AttemptFailed(env_.clock(), reason);
+}
+
+QString TChangeSession::DropInDoubtSchedule()
+{
+    // Kept, the schedule would bring this same warning at every log-on and could never be
+    // run safely. Without its copy it stays whole, and the next start warns again.
+    const QString copy = env_.settingsFile + QStringLiteral(".duvida");
+    const bool copied = KeepInDoubtCopy(env_.settingsFile);
+    QString text = kInDoubtText;
+    if (copied) {
+        text += QStringLiteral(" O pedido agendado ficou guardado em ") + Native(copy) + u'.';
+        RemoveSchedule();
+    } else {
+        guard_.reset();
+    }
+    return text;
+}
+
+void TChangeSession::RemoveSchedule()
+{
+    RemoveSettingsFile(env_.settingsFile);
+    DeleteShellShortcut(kStartupFolder, kEntryName);
+    if (guard_)
+        guard_->Finish();
+    guard_.reset();
+}

@@ -296,9 +296,8 @@ QStringList CloseInterruptedRuns(const QString& settingsPath, const QDateTime& n
         file.close();
         for (const QString& id : open) {
             QLockFile lock(LockPath(place, id));
-            lock.setStaleLockTime(0);
-            // Held: a run of a live process, still going.
-            if (!lock.tryLock(0))
+            // Held, or unreadable and young: a run of a live process, still going.
+            if (TryLockAt(lock, now) != TLockTry::Taken)
                 continue;
             if (Append(place, Block({Header(kEndName, id), QStringLiteral("Fim: ") + Stamp(now),
                                      QStringLiteral("Resultado: ") + outcomes.value(last.value(id))})))

@@ -94,8 +94,9 @@ private:
     bool finished_ = false;
 };
 
-// Start blocks of runs that died (no end block, nobody holding their lock) get an end block
-// with the moment they were found: "confirmada" after "Gravada", "anulada" after
+// Start blocks of runs that died (no end block, nobody holding their lock; a lock whose owner
+// cannot be read counts as held until it is kUnreadableLockMinutes old at now) get an end
+// block with the moment they were found: "confirmada" after "Gravada", "anulada" after
 // "Gravação recusada", "em dúvida" after "A gravar" alone, else "interrompida". Returns their ids.
 QStringList CloseInterruptedRuns(const QString& settingsPath, const QDateTime& now,
                                  const QString& fallbackFolder = QString());

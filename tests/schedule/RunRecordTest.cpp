@@ -136,23 +136,26 @@ private slots:
 
     // A run in another process: left alone while that process lives; once it is killed, the
     // next start closes its record, once, with what its last commit line says the database
-    // holds.
+    // holds, also where a power cut left the lock empty.
     void killedProcess_data()
     {
         QTest::addColumn<QString>("lines");
+        QTest::addColumn<bool>("emptied");  // by a power cut, five minutes before the next start
         QTest::addColumn<QString>("result");
         const QString interrupted = "interrompida (o programa terminou durante a alteração; encontrada ao iniciar)";
-        QTest::newRow("during the change") << "" << interrupted;
-        QTest::newRow("while committing") << "A gravar"
+        QTest::newRow("during the change") << "" << false << interrupted;
+        QTest::newRow("while committing") << "A gravar" << false
             << "em dúvida: o programa terminou enquanto a alteração era gravada; verifique à mão as taxas e os preços";
-        QTest::newRow("after the commit") << "A gravar|Gravada"
+        QTest::newRow("after the commit") << "A gravar|Gravada" << false
             << "confirmada (o programa terminou depois de gravar a alteração; encontrada ao iniciar)";
-        QTest::newRow("after a refused commit was undone") << "A gravar|Gravação recusada"
+        QTest::newRow("after a refused commit was undone") << "A gravar|Gravação recusada" << false
             << "anulada (o programa terminou depois de a base de dados recusar a gravação; encontrada ao iniciar)";
+        QTest::newRow("its lock emptied") << "" << true << interrupted;
     }
     void killedProcess()
     {
         QFETCH(QString, lines);
+        QFETCH(bool, emptied);
         QFETCH(QString, result);
         QProcess other;
         other.start(QCoreApplication::applicationFilePath(), {"--hold", settings(), fallback(), lines});
@@ -164,6 +167,9 @@ private slots:
         other.kill();
         other.waitForFinished();
         const QDateTime now(QDate(2026, 3, 2), QTime(8, 0));
+        QFile lock(log() + "." + id + ".lock");
+        if (emptied)
+            QVERIFY(lock.open(QFile::WriteOnly) && lock.setFileTime(now.addSecs(-300), QFile::FileModificationTime));
         QCOMPARE(CloseInterruptedRuns(settings(), now, fallback()), QStringList{id});
         QCOMPARE(CloseInterruptedRuns(settings(), now, fallback()), QStringList());
         const QString text = QString::fromUtf8(FileBytes(log()));

@@ -3,6 +3,7 @@
 #include "RequestText.h"
 #include "TDbConnection.h"
 
+#include <algorithm>
 #include <tuple>
 
 namespace {
@@ -53,6 +54,15 @@ TCheckResult Reject(TDialogs& dialogs, const QString& text, const QString& title
 
 QString Ordinal(int i) { return QString::fromUtf8(kRows[i].ordinal); }
 
+// A NUL ends the text where the driver takes it, and a character outside the Basic
+// Multilingual Plane (an emoji pasted in, a stray half of one) is cut or refused on the way
+// to a column of 16-bit characters: the statement would fail on every attempt.
+bool StorableText(const QString& text)
+{
+    return std::none_of(text.begin(), text.end(),
+                        [](QChar c) { return c.isSurrogate() || c.category() == QChar::Other_Control; });
+}
+
 }  // namespace
 
 TFormVerdict CheckRequestForm(const TChangeRequest& request)
@@ -89,6 +99,11 @@ TFormVerdict CheckRequestForm(const TChangeRequest& request)
         if (existing == replacement)
             return Refuse(QStringLiteral("A nova taxa não pode ser igual à já existente!"), kWarning,
                           kRows[i].replacement, {kRows[i].existing, kRows[i].replacement});
+        if (!StorableText(row.description))
+            return Refuse(QStringLiteral("A nova descrição da %1 taxa contém caracteres que a base de dados não "
+                                         "aceita (emojis ou caracteres de controlo)!")
+                              .arg(Ordinal(i)),
+                          kWarning, kRows[i].description);
     }
 
     // As text, unticked rows included: "6" and "06" differ here, two empty texts do not.

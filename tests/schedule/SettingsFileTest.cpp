@@ -233,6 +233,9 @@ private slots:
             "ANTERIOR '13', ANTERIOR3 '13': Existem taxas de iva para alterar iguais! Verifique esta situação!");
         row("same description", "DESCRICAO2=Normal",
             "DESCRICAO 'Normal', DESCRICAO2 'Normal': Existem descrições iguais! Verifique esta situação!");
+        row("an emoji in a file saved as UTF-8", "DESCRICAO=Normal \U0001F600",
+            "DESCRICAO 'Normal \U0001F600': A nova descrição da primeira taxa contém caracteres que a base de dados "
+            "não aceita (emojis ou caracteres de controlo)!");
     }
     void refusals() {
         QFETCH(QString, changes);
@@ -244,7 +247,7 @@ private slots:
         for (const QString& line : changes.split("\r\n", Qt::SkipEmptyParts))
             keys[line.section('=', 0, 0)] = line.section('=', 1);
         QByteArray bytes = "[OPCOES]\r\n";
-        for (auto k = keys.cbegin(); k != keys.cend(); ++k) bytes += (k.key() + '=' + k.value() + "\r\n").toLatin1();
+        for (auto k = keys.cbegin(); k != keys.cend(); ++k) bytes += (k.key() + '=' + k.value() + "\r\n").toUtf8();
         QVERIFY(WriteFileBytes(path_, bytes));
         QCOMPARE(ReadSettingsFile(path_, kNow, QLocale("pt_PT")).refusal, refusal);
     }

@@ -125,6 +125,11 @@ TFormVerdict CheckRequestForm(const TChangeRequest& request)
         }
     }
 
+    // The rate entry page unticks the rounding with the sale update; only a settings file
+    // edited by hand could ask for it alone.
+    if (options.roundPrices && !options.salePrices)
+        return Refuse(RoundingWithoutSaleText(), kWarning, TRequestField::None);
+
     if (options.roundPrices) {
         const int places = IntegerOr(options.places, 0);
         if (places < 2 || places > 4)

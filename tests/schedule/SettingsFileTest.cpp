@@ -236,6 +236,8 @@ private slots:
         row("an emoji in a file saved as UTF-8", "DESCRICAO=Normal \U0001F600",
             "DESCRICAO 'Normal \U0001F600': A nova descrição da primeira taxa contém caracteres que a base de dados "
             "não aceita (emojis ou caracteres de controlo)!");
+        row("rounding without the sale update", "PRECOSVENDA=0",
+            "O arredondamento dos preços só pode ser pedido com a actualização dos preços de venda!");
     }
     void refusals() {
         QFETCH(QString, changes);

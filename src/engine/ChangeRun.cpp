@@ -157,6 +157,8 @@ void ValidateRowTexts(const TRatePair& row, int rowIndex, const TChangeOptions& 
         throw TRequestError(QStringLiteral("O número de casas de arredondamento ('%1') não é "
                                            "válido: indique só algarismos.")
                                 .arg(options.places));
+    if (options.roundPrices && !options.salePrices)
+        throw TRequestError(RoundingWithoutSaleText());
 }
 
 static qint64 RunValidatedRow(TStatementSink& out, const TRatePair& row, const TChangeOptions& options,

@@ -28,7 +28,8 @@ struct TRunHooks {
 
 // Every ticked row in order, as one transaction: committed after the last statement of the
 // last row, rolled back on any failure (the error then propagates unchanged). Rejects a
-// request whose rate or places texts cannot stand in a statement before sending anything
-// (TRequestError). A request with no ticked row sends nothing and calls no hook.
+// request whose rate or places texts cannot stand in a statement, or that asks for the
+// rounding without the sale update, before sending anything (TRequestError). A request with
+// no ticked row sends nothing and calls no hook.
 void RunChange(TDbConnection& db, const TChangeRequest& request, TRunKind kind,
                const TRunHooks& hooks = {});

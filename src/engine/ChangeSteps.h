@@ -58,16 +58,19 @@ struct TPriceColumns {
 void UpdateRateTable(TStatementSink& out, const TRatePair& row, bool keepCurrentRate,
                      const TAppKind& app, TRunVariant variant);
 
-// Sale and purchase prices, then the rounding, all selected by the old rate.
+// Sale and purchase prices, then the rounding, all selected by the old rate. The rounding
+// comes only with the sale update, whose probe tells which columns it rounds.
 void RecalculatePrices(TStatementSink& out, const QString& oldRate, const QString& newRate,
                        const TChangeOptions& options, const TAppKind& app);
+QString RoundingWithoutSaleText();
 
 // Products (and on Quibon the further rate columns and the terminals' defaults) moved from
 // the old rate to the new one; returns the products whose sale rate moved.
 qint64 ReassignRates(TStatementSink& out, const QString& oldRate, const QString& newRate,
                    const TAppKind& app, TRunVariant variant);
 
-// Refuses, before anything is sent, a row or places text that cannot stand in a statement.
+// Refuses, before anything is sent, a row or places text that cannot stand in a statement,
+// and the rounding without the sale update.
 void ValidateRowTexts(const TRatePair& row, int rowIndex, const TChangeOptions& options);
 
 inline bool IsMeltra(const TAppKind& app) { return app == QLatin1String("Meltra"); }

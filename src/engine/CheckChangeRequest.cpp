@@ -3,6 +3,7 @@
 #include "RequestText.h"
 #include "TDbConnection.h"
 
+#include <algorithm>
 #include <tuple>
 
 namespace {
@@ -46,6 +47,15 @@ TCheckVerdict NotANumber(const TRequestError& error, TRequestField field)
 
 QString Ordinal(int i) { return QString::fromUtf8(kRows[i].ordinal); }
 
+// A NUL ends the text where the driver takes it, and a character outside the Basic
+// Multilingual Plane (an emoji pasted in, a stray half of one) is cut or refused on the way
+// to a column of 16-bit characters: the statement would fail on every attempt.
+bool StorableText(const QString& text)
+{
+    return std::none_of(text.begin(), text.end(),
+                        [](QChar c) { return c.isSurrogate() || c.category() == QChar::Other_Control; });
+}
+
 }  // namespace
 
 TCheckVerdict CheckRequestForm(const TChangeRequest& request)
@@ -82,6 +92,11 @@ TCheckVerdict CheckRequestForm(const TChangeRequest& request)
         if (existing == replacement)
             return Refuse(QStringLiteral("A nova taxa não pode ser igual à já existente!"), kWarning,
                           kRows[i].replacement, {kRows[i].existing, kRows[i].replacement});
+        if (!StorableText(row.description))
+            return Refuse(QStringLiteral("A nova descrição da %1 taxa contém caracteres que a base de dados não "
+                                         "aceita (emojis ou caracteres de controlo)!")
+                              .arg(Ordinal(i)),
+                          kWarning, kRows[i].description);
     }
 
     // As text, unticked rows included: "6" and "06" differ here, two empty texts do not.
@@ -102,6 +117,11 @@ TCheckVerdict CheckRequestForm(const TChangeRequest& request)
             }
         }
     }
+
+    // The rate entry page unticks the rounding with the sale update; only a settings file
+    // edited by hand could ask for it alone.
+    if (options.roundPrices && !options.salePrices)
+        return Refuse(RoundingWithoutSaleText(), kWarning, TRequestField::None);
 
     if (options.roundPrices) {
         const int places = IntegerOr(options.places, 0);

@@ -85,26 +85,26 @@ void Round(TStatementSink& out, const TPriceColumn& c, const QString& oldRate, c
 
 }  // namespace
 
+QString RoundingWithoutSaleText()
+{
+    return QStringLiteral("O arredondamento dos preços só pode ser pedido com a actualização dos preços de venda!");
+}
+
 void RecalculatePrices(TStatementSink& out, const QString& oldRate, const QString& newRate,
                        const TChangeOptions& options, const TAppKind& app)
 {
     const TPriceColumn purchase{QStringLiteral("precocompra"), QStringLiteral("ivacompra")};
 
-    bool probed = false;
     TPriceColumns has;
     if (options.salePrices) {
         for (const auto& c : BaseSaleColumns(app)) Recalculate(out, c, oldRate, newRate);
         has = ProbePriceColumns(out);
-        probed = true;
         for (const auto& c : OptionalSaleColumns(app, has)) Recalculate(out, c, oldRate, newRate);
     }
 
     if (options.purchasePrices) Recalculate(out, purchase, oldRate, newRate);
 
     if (options.roundPrices) {
-        // Only a hand-edited settings file asks for rounding without the sale update; the
-        // probe is made here then, so the optional columns are rounded like the base ones.
-        if (!probed) has = ProbePriceColumns(out);
         Round(out, purchase, oldRate, options.places);
         for (const auto& c : BaseSaleColumns(app)) Round(out, c, oldRate, options.places);
         for (const auto& c : OptionalSaleColumns(app, has)) Round(out, c, oldRate, options.places);

@@ -179,7 +179,18 @@ QString TProfileFile::decoded(const QByteArray& bytes) const {
     return utf8_ ? QString::fromUtf8(bytes) : AnsiToText(bytes);
 }
 
+// The profile functions read ANSI only: behind a byte-order mark they miss the first
+// section, and UTF-8 lines beside the ANSI values written here would make the file neither.
+// Characters the code page lacks become '?', as in any value written.
+void TProfileFile::toAnsi() {
+    bom_.clear();
+    if (!utf8_) return;
+    for (TLine& line : lines_) line.text = TextToAnsi(QString::fromUtf8(line.text));
+    utf8_ = false;
+}
+
 void TProfileFile::setValue(const QByteArray& section, const QByteArray& key, const QString& value) {
+    toAnsi();
     // A line break inside a value would split it into lines of its own and corrupt the file.
     QString oneLine = value;
     oneLine.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));

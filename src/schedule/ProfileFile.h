@@ -2,9 +2,9 @@
 // An INI file kept the way the Windows private-profile functions keep it, so that a file
 // written on either platform (or edited by hand in Notepad) reads the same everywhere:
 // ANSI text, section and key names matched without regard to case, an
-// existing key replaced on its own line, every other line left byte for byte, new lines
+// existing key replaced on its own line, every other line left as it was, new lines
 // ended by CR LF. A file edited by hand may come back as UTF-8, with or without a
-// byte-order mark: it is read as such.
+// byte-order mark: it is read as such, and the first change turns it back into ANSI whole.
 
 #include <QByteArray>
 #include <QString>
@@ -34,6 +34,7 @@ public:
     // Replaces the key's value in place, or adds the key after the last line of the section,
     // or adds the section at the end of the file. A value that the reading would change
     // (blanks at an end, enclosing quotes) is written inside quotes, so it reads back whole.
+    // A file read as UTF-8 is first re-encoded into ANSI and loses its byte-order mark.
     void setValue(const QByteArray& section, const QByteArray& key, const QString& value);
 
 private:
@@ -46,8 +47,9 @@ private:
     std::optional<size_t> keyLine(size_t first, size_t last, const QByteArray& key) const;
 
     QString decoded(const QByteArray& bytes) const;
+    void toAnsi();
 
-    QByteArray bom_;     // a UTF-8 byte-order mark before the first line, kept as it was
+    QByteArray bom_;     // a UTF-8 byte-order mark before the first line, kept until a change
     bool utf8_ = false;  // the bytes read were valid UTF-8 holding more than ASCII
     std::vector<TLine> lines_;
 };

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSysInfo>
@@ -53,9 +54,23 @@ QString LockPath(const QString& logPath, const QString& id)
     return logPath + QLatin1Char('.') + id + QStringLiteral(".lock");
 }
 
-QString EndHeader(const QString& id)
+QString Header(const char* name, const QString& id)
 {
-    return QStringLiteral("== Fim ") + id + QStringLiteral(" ==");
+    return QStringLiteral("== ") + QString::fromUtf8(name) + QLatin1Char(' ') + id + QStringLiteral(" ==");
+}
+
+const char kStartName[] = "Início";
+const char kEndName[] = "Fim";
+const char kCommittingName[] = "A gravar";
+const char kCommittedName[] = "Gravada";
+const char kRolledBackName[] = "Gravação recusada";
+
+const QString kInDoubt = QStringLiteral("em dúvida: ");
+const QString kCheckByHand = QStringLiteral("verifique à mão as taxas e os preços");
+
+QString OneLine(const QString& text)
+{
+    return QString(text).replace(QRegularExpression(QStringLiteral("\\s*[\\r\\n]+\\s*")), QStringLiteral(" "));
 }
 
 }  // namespace
@@ -106,7 +121,7 @@ TRunRecord::TRunRecord(const QString& settingsPath, const TRunStart& start, cons
     id_ = start.start.toString(QStringLiteral("yyyyMMdd-HHmmss-")) + QString::number(QCoreApplication::applicationPid())
         + QLatin1Char('-') + QString::number(QRandomGenerator::global()->generate() % 0x10000, 16);
 
-    QStringList lines{QStringLiteral("== Início ") + id_ + QStringLiteral(" =="),
+    QStringList lines{Header(kStartName, id_),
                       QStringLiteral("Início: ") + Stamp(start.start),
                       QStringLiteral("Utilizador: ") + start.user,
                       QStringLiteral("Computador: ") + start.computer,
@@ -162,27 +177,80 @@ void TRunRecord::RowDone(int row, qint64 productsMoved)
     moved_[row] = productsMoved;
 }
 
+void TRunRecord::commitLine(TCommit stage, const char* name)
+{
+    commit_ = stage;
+    if (!path_.isEmpty())
+        Append(path_, Block({Header(name, id_)}));
+}
+
+void TRunRecord::Committing()
+{
+    commitLine(TCommit::Sent, kCommittingName);
+}
+
+void TRunRecord::Committed()
+{
+    commitLine(TCommit::Done, kCommittedName);
+}
+
+void TRunRecord::CommitRolledBack()
+{
+    commitLine(TCommit::RolledBack, kRolledBackName);
+}
+
+TRunHooks TRunRecord::AroundCommit(TRunHooks hooks)
+{
+    hooks.beforeCommit = [this, before = std::move(hooks.beforeCommit)] {
+        if (before)
+            before();
+        Committing();
+    };
+    hooks.afterCommit = [this, after = std::move(hooks.afterCommit)] {
+        Committed();
+        if (after)
+            after();
+    };
+    hooks.commitRolledBack = [this, rolledBack = std::move(hooks.commitRolledBack)] {
+        CommitRolledBack();
+        if (rolledBack)
+            rolledBack();
+    };
+    return hooks;
+}
+
 void TRunRecord::Finish(TRunOutcome outcome, const QString& errorText, const QDateTime& end)
 {
     if (finished_ || path_.isEmpty())
         return;
     finished_ = true;
+    // The commit decides: what failed after it returned did not undo it, and a commit that
+    // was sent and neither returned nor was undone may or may not have been made.
+    if (commit_ == TCommit::Done)
+        outcome = TRunOutcome::Committed;
     QString result;
-    switch (outcome) {
-    case TRunOutcome::Committed:
-        result = QStringLiteral("confirmada");
-        break;
-    case TRunOutcome::RolledBack:
-        result = QStringLiteral("anulada: ") + QString(errorText).replace(QRegularExpression(QStringLiteral("\\s*[\\r\\n]+\\s*")), QStringLiteral(" "));
-        break;
-    case TRunOutcome::Cancelled:
-        result = QStringLiteral("cancelada pelo operador");
-        break;
-    case TRunOutcome::Interrupted:
-        result = QStringLiteral("interrompida (o programa foi terminado durante a alteração; nada foi alterado)");
-        break;
+    if (commit_ == TCommit::Sent && outcome != TRunOutcome::Committed) {
+        result = kInDoubt + QStringLiteral("a gravação da alteração não terminou")
+            + (errorText.isEmpty() ? QString() : QStringLiteral(" (") + OneLine(errorText) + QLatin1Char(')'))
+            + QStringLiteral("; ") + kCheckByHand;
+    } else {
+        switch (outcome) {
+        case TRunOutcome::Committed:
+            result = QStringLiteral("confirmada");
+            break;
+        case TRunOutcome::RolledBack:
+            result = QStringLiteral("anulada: ") + OneLine(errorText);
+            break;
+        case TRunOutcome::Cancelled:
+            result = QStringLiteral("cancelada pelo operador");
+            break;
+        case TRunOutcome::Interrupted:
+            result = QStringLiteral("interrompida (o programa foi terminado durante a alteração; nada foi alterado)");
+            break;
+        }
     }
-    QByteArray block = (EndHeader(id_) + QStringLiteral("\r\nFim: ") + Stamp(end) + QStringLiteral("\r\n")).toUtf8();
+    QByteArray block =
+        (Header(kEndName, id_) + QStringLiteral("\r\nFim: ") + Stamp(end) + QStringLiteral("\r\n")).toUtf8();
     block += statements_;
     block += Block({QStringLiteral("Resultado: ") + result});
     Append(path_, block);
@@ -191,33 +259,51 @@ void TRunRecord::Finish(TRunOutcome outcome, const QString& errorText, const QDa
 
 QStringList CloseInterruptedRuns(const QString& settingsPath, const QDateTime& now, const QString& fallbackFolder)
 {
-    static const QRegularExpression startLine(QStringLiteral("^== Início (\\S+) ==\\r?$"));
-    static const QRegularExpression endLine(QStringLiteral("^== Fim (\\S+) ==\\r?$"));
+    static const QRegularExpression header(QStringLiteral("^== (.+) (\\S+) ==\\r?$"));
+    // What a dead run's last line says the database holds.
+    const QHash<QString, QString> outcomes{
+        {QString::fromUtf8(kStartName),
+         QStringLiteral("interrompida (o programa terminou durante a alteração; encontrada ao iniciar)")},
+        {QString::fromUtf8(kCommittingName),
+         kInDoubt + QStringLiteral("o programa terminou enquanto a alteração era gravada; ") + kCheckByHand},
+        {QString::fromUtf8(kCommittedName),
+         QStringLiteral("confirmada (o programa terminou depois de gravar a alteração; encontrada ao iniciar)")},
+        {QString::fromUtf8(kRolledBackName),
+         QStringLiteral("anulada (o programa terminou depois de a base de dados recusar a gravação; "
+                        "encontrada ao iniciar)")},
+    };
     QStringList closed;
     for (const QString& place : RunLogPlaces(settingsPath, fallbackFolder)) {
         QFile file(place);
         if (!file.open(QIODevice::ReadOnly))
             continue;
-        QStringList open;
+        QStringList open;              // ids in the order their runs started
+        QHash<QString, QString> last;  // each open run's last line's name
         for (const QByteArray& raw : file.readAll().split('\n')) {
             QString line = QString::fromUtf8(raw);
             if (line.startsWith(QChar(0xFEFF)))
                 line.remove(0, 1);
-            if (const auto m = startLine.match(line); m.hasMatch())
-                open << m.captured(1);
-            else if (const auto m2 = endLine.match(line); m2.hasMatch())
-                open.removeAll(m2.captured(1));
+            const auto m = header.match(line);
+            if (!m.hasMatch())
+                continue;
+            const QString name = m.captured(1), id = m.captured(2);
+            if (name == QString::fromUtf8(kEndName)) {
+                open.removeAll(id);
+                last.remove(id);
+            } else if (outcomes.contains(name)) {
+                if (name == QString::fromUtf8(kStartName))
+                    open << id;
+                last[id] = name;
+            }
         }
         file.close();
         for (const QString& id : open) {
             QLockFile lock(LockPath(place, id));
-            lock.setStaleLockTime(0);
-            // Held: a run of a live process, still going.
-            if (!lock.tryLock(0))
+            // Held, or unreadable and young: a run of a live process, still going.
+            if (TryLockAt(lock, now) != TLockTry::Taken)
                 continue;
-            if (Append(place, Block({EndHeader(id), QStringLiteral("Fim: ") + Stamp(now),
-                                     QStringLiteral("Resultado: interrompida (o programa terminou durante a "
-                                                    "alteração; encontrada ao iniciar)")})))
+            if (Append(place, Block({Header(kEndName, id), QStringLiteral("Fim: ") + Stamp(now),
+                                     QStringLiteral("Resultado: ") + outcomes.value(last.value(id))})))
                 closed << id;
         }
     }

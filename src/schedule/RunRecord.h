@@ -2,14 +2,16 @@
 // The record of every change run, "TaxasIVA.log" beside the settings file (or, where that
 // folder cannot be written, in the same per-user folder the schedule guard falls back to).
 //
-// UTF-8 with a byte-order mark, CR LF line ends, only ever appended to. A run writes two
-// blocks, each with one write and so whole or not at all, linked by the run's id:
+// UTF-8 with a byte-order mark, CR LF line ends, only ever appended to. A run writes its
+// blocks each with one write and so whole or not at all, linked by the run's id:
 //   "== Início <id> ==" when the run starts: who, where, what was asked;
+//   "== A gravar <id> ==", then "== Gravada <id> ==" or "== Gravação recusada <id> ==",
+//                        one line each, around the commit (see Committing);
 //   "== Fim <id> =="    when it ends: every statement with its time and rows, the outcome.
 // A start block with no end block belongs to a run in progress or to a process that was
 // killed. A run holds "TaxasIVA.log.<id>.lock" while it lasts, so the next start can tell
-// the two apart: it closes a dead run's record with the outcome "interrompida". The texts
-// never hold a password: the data-link file is named, never read into the record.
+// the two apart: it closes a dead run's record with the outcome its commit lines call for.
+// The texts never hold a password: the data-link file is named, never read into the record.
 
 #include "ChangeRun.h"
 #include "RunObserver.h"
@@ -61,20 +63,42 @@ public:
     // Products moved per row (-1: the row did not run or the driver does not count).
     qint64 productsMoved(int row) const { return moved_[row]; }
 
+    // What the database holds is decided by the commit alone, so the record is told of it,
+    // in the run's hooks (on the run's thread), before anything else could stop the process:
+    //   Committing()       last thing before the commit is sent: last in beforeCommit, after
+    //                      everything there that may still throw;
+    //   Committed()        the commit has returned: first in afterCommit;
+    //   CommitRolledBack() the commit returned an error and the rollback undid it: in
+    //                      commitRolledBack.
+    // AroundCommit(hooks) gives hooks with the three calls in those places. A process that
+    // dies after them has its record closed as "confirmada", "em dúvida" (committing, end
+    // unknown) or "anulada" at the next start, and Finish follows them too: a run that threw
+    // after Committed() was committed, and one that threw after Committing() alone is in doubt.
+    void Committing();
+    void Committed();
+    void CommitRolledBack();
+    TRunHooks AroundCommit(TRunHooks hooks);
+
     // The end block; errorText for a rolled-back run.
     void Finish(TRunOutcome outcome, const QString& errorText, const QDateTime& end);
 
 private:
+    enum class TCommit { NotYet, Sent, Done, RolledBack };
+    void commitLine(TCommit stage, const char* name);
+
     QString id_;
     QString path_;
     std::unique_ptr<QLockFile> lock_;
     QByteArray statements_;
     qint64 moved_[3] = {-1, -1, -1};
+    TCommit commit_ = TCommit::NotYet;
     bool finished_ = false;
 };
 
-// Start blocks of runs that died (no end block, nobody holding their lock) get the end block
-// "interrompida" with the moment they were found; returns their ids.
+// Start blocks of runs that died (no end block, nobody holding their lock; a lock whose owner
+// cannot be read counts as held until it is kUnreadableLockMinutes old at now) get an end
+// block with the moment they were found: "confirmada" after "Gravada", "anulada" after
+// "Gravação recusada", "em dúvida" after "A gravar" alone, else "interrompida". Returns their ids.
 QStringList CloseInterruptedRuns(const QString& settingsPath, const QDateTime& now,
                                  const QString& fallbackFolder = QString());
 

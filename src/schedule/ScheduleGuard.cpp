@@ -49,13 +49,44 @@ bool WriteRecord(const QString& path, const QByteArray& state, const QByteArray&
     return WriteWhole(path, state + ' ' + fingerprint + '\n');
 }
 
+QString UnreadableLockText(const QString& path, const QDateTime& takeOver, const QDateTime& now) {
+    const QString when = takeOver.toString(takeOver.date() == now.date()
+                                               ? QStringLiteral("'às' HH:mm")
+                                               : QStringLiteral("'em' dd/MM/yyyy 'às' HH:mm"));
+    return QStringLiteral("O ficheiro de bloqueio %1 não indica que programa o criou; será considerado abandonado %2.")
+        .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()), when);
+}
+
 }  // namespace
+
+TLockTry TryLockAt(QLockFile& lock, const QDateTime& now, QDateTime* takeOver) {
+    lock.setStaleLockTime(0);
+    // A second round after an abandoned lock was removed, a third when the lock went away
+    // between the attempt and the look at its owner.
+    for (int round = 0; round < 3; ++round) {
+        if (lock.tryLock(0)) return TLockTry::Taken;
+        if (lock.error() != QLockFile::LockFailedError) return TLockTry::Impossible;
+        if (lock.getLockInfo(nullptr, nullptr, nullptr)) return TLockTry::Held;
+        const QFileInfo file(lock.fileName());
+        if (!file.exists()) continue;
+        const QDateTime at = file.lastModified().addSecs(kUnreadableLockMinutes * 60);
+        if (now < at) {
+            if (takeOver) *takeOver = at;
+            return TLockTry::Unreadable;
+        }
+        // Fails while a process still has the file locked: it is not abandoned after all.
+        if (!lock.removeStaleLockFile()) return TLockTry::Held;
+    }
+    return TLockTry::Held;
+}
 
 struct TScheduleGuard::Impl {
     QString settings;
     QString fallbackFolder;
+    TClock clock;
     QByteArray fingerprint;  // the schedule this process acts on; empty until known
     std::unique_ptr<QLockFile> lock;
+    TUnreadableLock unreadable;
 
     // Beside the settings file first; the per-user place when that folder is read-only.
     QStringList places(const char* suffix) const {
@@ -92,20 +123,26 @@ struct TScheduleGuard::Impl {
         for (const QString& path : places(".state")) QFile::remove(path);
     }
 
-    enum class TLock { Taken, Held, Impossible };
-    TLock take() {
+    TLockTry take() {
         for (const QString& path : places(".lock")) {
             QDir().mkpath(QFileInfo(path).absolutePath());
             auto candidate = std::make_unique<QLockFile>(path);
-            // A run may hold it for minutes: only a dead owner makes it stale, never its age.
-            candidate->setStaleLockTime(0);
-            if (candidate->tryLock(0)) {
+            const QDateTime now = clock();
+            QDateTime takeOver;
+            switch (const TLockTry result = TryLockAt(*candidate, now, &takeOver)) {
+            case TLockTry::Taken:
                 lock = std::move(candidate);
-                return TLock::Taken;
+                return result;
+            case TLockTry::Unreadable:
+                unreadable = {path, takeOver, UnreadableLockText(path, takeOver, now)};
+                return result;
+            case TLockTry::Held:
+                return result;
+            case TLockTry::Impossible:
+                break;  // the per-user place, where this folder cannot hold the lock
             }
-            if (candidate->error() == QLockFile::LockFailedError) return TLock::Held;
         }
-        return TLock::Impossible;
+        return TLockTry::Impossible;
     }
 
     void release() {
@@ -117,9 +154,10 @@ QString PerUserFallbackFolder() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Qorvanta");
 }
 
-TScheduleGuard::TScheduleGuard(const QString& settingsPath, const QString& fallbackFolder)
+TScheduleGuard::TScheduleGuard(const QString& settingsPath, const QString& fallbackFolder, TClock clock)
     : d(std::make_unique<Impl>()) {
     d->settings = QFileInfo(settingsPath).absoluteFilePath();
+    d->clock = clock ? std::move(clock) : TClock([] { return QDateTime::currentDateTime(); });
     d->fallbackFolder = !fallbackFolder.isEmpty()
         ? fallbackFolder
         : PerUserFallbackFolder();
@@ -146,10 +184,11 @@ TScheduleGuard::TStart TScheduleGuard::Inspect() {
         break;
     }
     // "committing" while another process holds the lock is a run in progress, which that
-    // process settles; only a record nobody is working on is in doubt.
-    const auto lock = d->take();
+    // process settles; only a record nobody is working on is in doubt. Behind a lock whose
+    // owner cannot be read the due check waits, and judges once the lock is taken over.
+    const TLockTry lock = d->take();
     d->release();
-    return lock == Impl::TLock::Held ? TStart::Pending : TStart::InDoubt;
+    return lock == TLockTry::Held || lock == TLockTry::Unreadable ? TStart::Pending : TStart::InDoubt;
 }
 
 void TScheduleGuard::NewSchedule() {
@@ -161,11 +200,13 @@ void TScheduleGuard::NewSchedule() {
 TScheduleGuard::TClaim TScheduleGuard::Claim() {
     if (!d->lock) {
         switch (d->take()) {
-        case Impl::TLock::Held:
+        case TLockTry::Held:
             return TClaim::Busy;
-        case Impl::TLock::Impossible:
+        case TLockTry::Unreadable:
+            return TClaim::LockUnreadable;
+        case TLockTry::Impossible:
             throw std::runtime_error(CannotWriteText(d->places(".lock").front()).toStdString());
-        case Impl::TLock::Taken:
+        case TLockTry::Taken:
             break;
         }
     }
@@ -199,6 +240,10 @@ TScheduleGuard::TClaim TScheduleGuard::Claim() {
         break;
     }
     return TClaim::Acquired;
+}
+
+TScheduleGuard::TUnreadableLock TScheduleGuard::unreadableLock() const {
+    return d->unreadable;
 }
 
 void TScheduleGuard::BeforeCommit() {

@@ -6,7 +6,8 @@
 // never taken for an earlier one. Two things are kept on disk beside the settings file (or,
 // where that folder cannot be written, in a per-user folder keyed by the settings path):
 //   - a lock, "<settings>.lock", held from the due check to the end of the run; a lock left
-//     by a process that died is stale and taken over;
+//     by a process that died is stale and taken over, and so is one whose owner cannot be
+//     read once it is kUnreadableLockMinutes old;
 //   - a record, "<settings>.state", of how far the run of a fingerprint got: "committing"
 //     (written before the commit; the change may be in the database from here on) and "done"
 //     (written once the commit has returned). A record that cannot be written before the
@@ -27,18 +28,38 @@
 // A settings file that disappears, or whose bytes change, while a process waits means that
 // another process made the change or replaced the schedule: Claim answers AlreadyDone.
 
+#include <QDateTime>
 #include <QString>
+#include <functional>
 #include <memory>
+
+class QLockFile;
 
 // Where files that belong beside the settings file go when its folder cannot be written:
 // a folder of the user's own, the same for every copy of the program.
 QString PerUserFallbackFolder();
 
+// A live process writes its owner into a lock file in the instant it creates it, so a lock
+// whose owner cannot be read was cut short (a power cut, a full disk) or is being written
+// right now. Five minutes is five of the wait page's checks, ample for that instant, and more
+// than the clocks of two computers sharing the folder are usually apart.
+constexpr int kUnreadableLockMinutes = 5;
+
+enum class TLockTry { Taken, Held, Unreadable, Impossible };
+// Takes a lock at once or not at all. Only a dead owner makes a readable lock stale, never its
+// age: a run may hold it for minutes. A lock whose owner cannot be read is Unreadable until it
+// is kUnreadableLockMinutes old at now (takeOver: the moment it will be), then taken over.
+// Impossible: the lock file cannot be made there at all.
+TLockTry TryLockAt(QLockFile& lock, const QDateTime& now, QDateTime* takeOver = nullptr);
+
 class TScheduleGuard {
 public:
+    using TClock = std::function<QDateTime()>;
     // fallbackFolder: where the lock and record go when the settings file's folder cannot be
-    // written; empty means the per-user data folder.
-    explicit TScheduleGuard(const QString& settingsPath, const QString& fallbackFolder = QString());
+    // written; empty means the per-user data folder. clock: what an unreadable lock's age is
+    // measured against; empty means the system's.
+    explicit TScheduleGuard(const QString& settingsPath, const QString& fallbackFolder = QString(),
+                            TClock clock = {});
     ~TScheduleGuard();
     TScheduleGuard(const TScheduleGuard&) = delete;
     TScheduleGuard& operator=(const TScheduleGuard&) = delete;
@@ -61,12 +82,25 @@ public:
         Busy,        // another live process is running it
         AlreadyDone, // made by another process, or the file is gone or holds another schedule
         InDoubt,     // an earlier run stopped while committing
+        // The lock's owner cannot be read: wait, saying unreadableLock().text on the wait
+        // page; a later Claim takes the lock over from unreadableLock().takeOver on.
+        LockUnreadable,
     };
     // At the due check, before the connection is reopened. On Acquired the lock is held until
     // Release or Finish. Throws std::runtime_error (a Portuguese text naming the file) when no
     // lock can be made at all or the settings file cannot be read: running without knowing
     // would risk a second change.
     TClaim Claim();
+
+    struct TUnreadableLock {
+        QString path;
+        QDateTime takeOver;
+        // For the wait page: "O ficheiro de bloqueio <path> não indica que programa o criou;
+        // será considerado abandonado às HH:mm." (the date too when it is not today).
+        QString text;
+    };
+    // The lock of the last Claim that answered LockUnreadable.
+    TUnreadableLock unreadableLock() const;
 
     // Records that the change may be committed from here on. Throws std::runtime_error when
     // that cannot be recorded, which rolls the change back.

@@ -250,6 +250,8 @@ void TChangeSession::StartRun(const TChangeRequest& request, TRunKind kind)
         if (guard)
             guard->CommitRolledBack();
     };
+    // The record hears of the commit last before it and first after it.
+    hooks = record_->AroundCommit(hooks);
 
     SetState(TSessionState::Running);
     db_.Post([this, request, kind, hooks](TDbConnection& db) {

@@ -70,7 +70,7 @@ TResumption TChangeSession::Resume()
     const QString& path = env_.settingsFile;
     if (!QFile::exists(path))
         return found;
-    guard_ = std::make_unique<TScheduleGuard>(path);
+    guard_ = std::make_unique<TScheduleGuard>(path, QString(), env_.clock);
     switch (guard_->Inspect()) {
     case TScheduleGuard::TStart::Pending: {
         // Judged as stored, before a control could cut or change a value; no question is
@@ -114,7 +114,7 @@ QString TChangeSession::Schedule(const TChangeRequest& request)
     const QString& path = env_.settingsFile;
     const QString connection = ConnectionStringFor(request.app);
     WriteSettingsFile(path, request, connection);
-    guard_ = std::make_unique<TScheduleGuard>(path);
+    guard_ = std::make_unique<TScheduleGuard>(path, QString(), env_.clock);
     guard_->NewSchedule();
     scheduled_ = request;
     scheduleConnection_ = connection;
@@ -160,6 +160,11 @@ void TChangeSession::ScheduleTick()
         emit ScheduleEnded(TScheduleEnd::InDoubt, warning);
         return;
     }
+    case TScheduleGuard::TClaim::LockUnreadable:
+        // Most likely left by a power cut while it was written; waited for until it is old
+        // enough to be taken over, and the wait page says until when.
+        RetryLater(guard_->unreadableLock().text);
+        return;
     case TScheduleGuard::TClaim::Acquired:
         break;
     }

@@ -122,6 +122,14 @@ private slots:
              "Existem descrições iguais! Verifique esta situação!|Erro", TRequestField::None);
         rule("existing rates compared before new rates", Request(v, {On("13", "23", "a"), On("13", "23", "a")}),
              sameExisting, TRequestField::None);
+        const QString bad = "A nova descrição da %1 taxa contém caracteres que a base de dados não aceita (emojis ou "
+                            "caracteres de controlo)!|Aviso";
+        rule("an emoji", Request(v, {On("13", "23", "\U0001F600")}), bad.arg("primeira"), TRequestField::Description1);
+        rule("a NUL in row 3", Request(v, {Off(), Off(), On("6", "7", QChar(0))}), bad.arg("terceira"),
+             TRequestField::Description3);
+        rule("rounding without the sale update, before the places", Request(v, {On("13", "23", "a")}, "cr", "9"),
+             "O arredondamento dos preços só pode ser pedido com a actualização dos preços de venda!|Aviso",
+             TRequestField::None);
         for (const char* places : {"1", "5", "99", "", "x", "+3"})
             rule(qPrintable(QStringLiteral("rounding to '%1' places").arg(places)),
                  Request(v, {On("13", "23", "a")}, "vr", places),

@@ -190,14 +190,6 @@ UPDATE produtos SET precocompra= ROUND(precocompra, 4) WHERE ivacompra=13
 UPDATE produtos SET precovenda= ROUND(precovenda, 4) WHERE iva=13
 UPDATE produtos SET precovenda2= ROUND(precovenda2, 4) WHERE iva=13
 )", kMove13});
-        QTest::newRow("rounding without the sale update probes for itself")
-            << QStringList{"precovenda3"} << std << Request("Varlo", {row13}, "r") << now
-            << Concat({kAdd23, kDelete13, R"(
-SELECT TOP 1 * FROM produtos
-UPDATE produtos SET precocompra= ROUND(precocompra, 2) WHERE ivacompra=13
-UPDATE produtos SET precovenda= ROUND(precovenda, 2) WHERE iva=13
-UPDATE produtos SET precovenda3= ROUND(precovenda3, 2) WHERE iva=13
-)", kMove13});
         QTest::newRow("keep the current rate, new rate present, no option")
             << none << QList<int>{6, 13, 23} << Request("Quibon", {On("13", "23", "normal")}, "k") << now
             << Concat({"SELECT * FROM iva WHERE factor=23", "UPDATE iva SET descricao = 'normal' WHERE factor=23",
@@ -336,8 +328,9 @@ SELECT TOP 1 * FROM produtos
             QCOMPARE(observer.totals.last(), int(expected.size()));
     }
 
-    // Texts a hand-edited settings file or a paste can carry are refused before anything is
-    // sent; places are not looked at when nothing is rounded, nor an unticked row judged.
+    // Texts a hand-edited settings file or a paste can carry, and the rounding without the
+    // sale update, are refused before anything is sent; places are not looked at when nothing
+    // is rounded, nor an unticked row judged.
     void unfitTexts_data()
     {
         QTest::addColumn<TChangeRequest>("request");
@@ -355,6 +348,9 @@ SELECT TOP 1 * FROM produtos
                                            << "O número de casas de arredondamento ('2)') não é válido: indique só algarismos.";
         QTest::newRow("places empty") << Request("Varlo", {On("13", "23", "x")}, "r", "")
                                       << "O número de casas de arredondamento ('') não é válido: indique só algarismos.";
+        QTest::newRow("rounding without the sale update")
+            << Request("Varlo", {On("13", "23", "x")}, "cr")
+            << "O arredondamento dos preços só pode ser pedido com a actualização dos preços de venda!";
         QTest::newRow("places without rounding, an unticked row")
             << Request("Varlo", {On("13", "23", "x"), Off("abc", "", "")}, "vc", "zz") << QString();
     }

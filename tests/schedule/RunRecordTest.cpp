@@ -2,8 +2,8 @@
 // file or in the per-user folder; a run whose process was killed is closed as interrupted at
 // the next start, and a run still going in another process is left alone.
 //
-// Started with "--hold <settings> <folder>" the test program is itself that other process:
-// it opens a run's record, says its id and waits to be killed.
+// Started with "--hold <settings> <folder> <commit lines>" the test program is itself that
+// other process: it opens a run's record, writes those lines, says its id and waits to be killed.
 
 #include "RunRecord.h"
 #include "TempInstallation.h"
@@ -27,9 +27,17 @@ TRunStart Start()
     return s;
 }
 
-int Hold(const QString& settings, const QString& folder)
+// The calls that write these commit lines, in order.
+void CommitLines(TRunRecord& r, const QStringList& lines)
+{
+    for (const QString& line : lines)
+        line == "A gravar" ? r.Committing() : line == "Gravada" ? r.Committed() : r.CommitRolledBack();
+}
+
+int Hold(const QString& settings, const QString& folder, const QString& lines)
 {
     TRunRecord record(settings, Start(), folder);
+    CommitLines(record, lines.split('|', Qt::SkipEmptyParts));
     std::printf("%s\n", qPrintable(record.id()));
     std::fflush(stdout);
     for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
@@ -53,7 +61,8 @@ private slots:
     }
 
     // Two runs append two pairs of blocks to one file with a single byte-order mark, every
-    // line ending in CR LF; the end block lists the statements and the outcome.
+    // line ending in CR LF; the end block lists the statements and the outcome, which the
+    // commit lines written before it ("A gravar|…|Resultado") overrule.
     void blocks_data()
     {
         QTest::addColumn<int>("outcome");
@@ -63,6 +72,11 @@ private slots:
         QTest::newRow("rolled back, a two-line error on one line")
             << int(TRunOutcome::RolledBack) << "artigo bloqueado\r\n(19)" << "Resultado: anulada: artigo bloqueado (19)";
         QTest::newRow("cancelled") << int(TRunOutcome::Cancelled) << QString() << "Resultado: cancelada pelo operador";
+        QTest::newRow("commit's end unknown") << int(TRunOutcome::RolledBack) << "sem ligação"
+            << "A gravar|Resultado: em dúvida: a gravação da alteração não terminou (sem ligação); verifique à mão as "
+               "taxas e os preços";
+        QTest::newRow("failed after the commit") << int(TRunOutcome::RolledBack) << "x"
+                                                 << "A gravar|Gravada|Resultado: confirmada";
     }
 
     void blocks()
@@ -70,6 +84,8 @@ private slots:
         QFETCH(int, outcome);
         QFETCH(QString, error);
         QFETCH(QString, expected);
+        QStringList lines = expected.split('|');
+        expected = lines.takeLast();
         QStringList ids;
         for (int run = 0; run < 2; ++run) {
             TRunRecord record(settings(), Start(), fallback());
@@ -78,6 +94,7 @@ private slots:
             record.StatementDone({"SELECT * FROM iva WHERE factor=22", TStatementKind::Read, -1, 1500, 1, 1, 2});
             record.StatementDone({"UPDATE produtos SET iva = 22, id = NULL WHERE iva=23", TStatementKind::Command, 1234,
                                   240, 1, 2, 2});
+            CommitLines(record, lines);
             record.Finish(TRunOutcome(outcome), error, Start().start.addSecs(48));
         }
         QVERIFY(ids[0] != ids[1]);
@@ -91,12 +108,15 @@ private slots:
             "Aplicação: Quibon\r\nFicheiro de ligação: C:\\Quibon\\Quibon.UDL\r\nExecução: agendada\r\n"
             "Linha 2: 23% → 22%, descrição \"Taxa \"normal\"\"\r\n"
             "Opções: não eliminar a taxa actual: não; preços de compra: não; preços de venda: sim; arredondar: sim; "
-            "casas decimais: 2\r\n\r\n"
+            "casas decimais: 2\r\n\r\n%3"
             "== Fim %1 ==\r\nFim: 2026-03-01 09:30:53\r\n"
             "Instrução 1 (linha 2, 1.5 ms, leitura): SELECT * FROM iva WHERE factor=22\r\n"
             "Instrução 2 (linha 2, 0.2 ms, registos: 1234): UPDATE produtos SET iva = 22, id = NULL WHERE iva=23\r\n"
             "%2\r\n\r\n");
-        QCOMPARE(text, block.arg(ids[0], expected) + block.arg(ids[1], expected));
+        QString commitLines;
+        for (const QString& line : lines) commitLines += "== " + line + " %1 ==\r\n\r\n";
+        QCOMPARE(text, block.arg(ids[0], expected, commitLines.arg(ids[0])) +
+                           block.arg(ids[1], expected, commitLines.arg(ids[1])));
         // Ended runs hold no lock and are not taken for interrupted ones.
         QCOMPARE(QDir(dir_.filePath("programa")).entryList({"*.lock"}), QStringList());
         QCOMPARE(CloseInterruptedRuns(settings(), QDateTime::currentDateTime(), fallback()), QStringList());
@@ -115,11 +135,30 @@ private slots:
     }
 
     // A run in another process: left alone while that process lives; once it is killed, the
-    // next start closes its record as interrupted, once.
+    // next start closes its record, once, with what its last commit line says the database
+    // holds, also where a power cut left the lock empty.
+    void killedProcess_data()
+    {
+        QTest::addColumn<QString>("lines");
+        QTest::addColumn<bool>("emptied");  // by a power cut, five minutes before the next start
+        QTest::addColumn<QString>("result");
+        const QString interrupted = "interrompida (o programa terminou durante a alteração; encontrada ao iniciar)";
+        QTest::newRow("during the change") << "" << false << interrupted;
+        QTest::newRow("while committing") << "A gravar" << false
+            << "em dúvida: o programa terminou enquanto a alteração era gravada; verifique à mão as taxas e os preços";
+        QTest::newRow("after the commit") << "A gravar|Gravada" << false
+            << "confirmada (o programa terminou depois de gravar a alteração; encontrada ao iniciar)";
+        QTest::newRow("after a refused commit was undone") << "A gravar|Gravação recusada" << false
+            << "anulada (o programa terminou depois de a base de dados recusar a gravação; encontrada ao iniciar)";
+        QTest::newRow("its lock emptied") << "" << true << interrupted;
+    }
     void killedProcess()
     {
+        QFETCH(QString, lines);
+        QFETCH(bool, emptied);
+        QFETCH(QString, result);
         QProcess other;
-        other.start(QCoreApplication::applicationFilePath(), {"--hold", settings(), fallback()});
+        other.start(QCoreApplication::applicationFilePath(), {"--hold", settings(), fallback(), lines});
         QVERIFY(other.waitForReadyRead(10000));
         const QString id = QString::fromUtf8(other.readLine()).trimmed();
         QVERIFY(!id.isEmpty());
@@ -128,12 +167,14 @@ private slots:
         other.kill();
         other.waitForFinished();
         const QDateTime now(QDate(2026, 3, 2), QTime(8, 0));
+        QFile lock(log() + "." + id + ".lock");
+        if (emptied)
+            QVERIFY(lock.open(QFile::WriteOnly) && lock.setFileTime(now.addSecs(-300), QFile::FileModificationTime));
         QCOMPARE(CloseInterruptedRuns(settings(), now, fallback()), QStringList{id});
         QCOMPARE(CloseInterruptedRuns(settings(), now, fallback()), QStringList());
         const QString text = QString::fromUtf8(FileBytes(log()));
-        QVERIFY2(text.endsWith(QStringLiteral("== Fim %1 ==\r\nFim: 2026-03-02 08:00:00\r\nResultado: interrompida (o "
-                                              "programa terminou durante a alteração; encontrada ao iniciar)\r\n\r\n")
-                                   .arg(id)),
+        QVERIFY2(text.endsWith(QStringLiteral("== Fim %1 ==\r\nFim: 2026-03-02 08:00:00\r\nResultado: %2\r\n\r\n")
+                                   .arg(id, result)),
                  qPrintable(text));
     }
 };
@@ -141,7 +182,7 @@ private slots:
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc == 4 && QByteArray(argv[1]) == "--hold") return Hold(argv[2], argv[3]);
+    if (argc == 5 && QByteArray(argv[1]) == "--hold") return Hold(argv[2], argv[3], QString::fromUtf8(argv[4]));
     RunRecordTest test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);

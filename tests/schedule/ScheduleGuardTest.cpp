@@ -42,9 +42,10 @@ class ScheduleGuardTest : public QObject {
     Q_OBJECT
     std::unique_ptr<QTemporaryDir> dir_;
     QString settings_, fallback_;
+    QDateTime now_ = QDateTime::currentDateTime();
 
     std::unique_ptr<TScheduleGuard> guard() {
-        return std::make_unique<TScheduleGuard>(settings_, fallback_);
+        return std::make_unique<TScheduleGuard>(settings_, fallback_, [this] { return now_; });
     }
 
     // Another process of the program, holding the claim until it is killed.
@@ -88,6 +89,7 @@ private slots:
         QFETCH(TStart, atStart);
         QFETCH(TClaim, atDueCheck);
         auto p = other(stage);
+        now_ = now_.addDays(1);  // a live owner's lock is never too old
         QCOMPARE(guard()->Claim(), TClaim::Busy);
         QCOMPARE(guard()->Inspect(), TStart::Pending);  // still running: that process settles it
         p->kill();
@@ -113,6 +115,12 @@ private slots:
         QTest::addRow("same schedule confirmed again") << "run confirm" << TStart::Pending << TClaim::Acquired;
         QTest::addRow("in doubt, then confirmed again") << "claim before release confirm" << TStart::Pending
                                                         << TClaim::Acquired;
+        QTest::addRow("lock emptied 4:59 ago") << "emptied:299" << TStart::Pending << TClaim::LockUnreadable;
+        QTest::addRow("lock emptied 5:00 ago") << "emptied:300" << TStart::Pending << TClaim::Acquired;
+        QTest::addRow("in doubt, lock emptied 4:59 ago") << "claim before emptied:299" << TStart::Pending
+                                                         << TClaim::LockUnreadable;
+        QTest::addRow("in doubt, lock emptied 5:00 ago") << "claim before emptied:300" << TStart::InDoubt
+                                                         << TClaim::InDoubt;
     }
     void outcomes() {
         QFETCH(QString, story);
@@ -135,9 +143,18 @@ private slots:
                 }
             }
         }  // the process ends (or crashes) here
+        QFile lock(settings_ + ".lock");
+        if (story.contains("emptied:")) {  // by a power cut while it was written, seconds before now
+            now_ = QDateTime(QDate(2026, 3, 14), QTime(22, 0));
+            QVERIFY(lock.open(QIODevice::WriteOnly));
+            QVERIFY(lock.setFileTime(now_.addSecs(-story.section(':', -1).toInt()), QFile::FileModificationTime));
+        }
         auto next = guard();
         QCOMPARE(next->Inspect(), atStart);
         QCOMPARE(next->Claim(), atDueCheck);
+        if (atDueCheck == TClaim::LockUnreadable)
+            QCOMPARE(next->unreadableLock().text, "O ficheiro de bloqueio " + QDir::toNativeSeparators(lock.fileName())
+                     + " não indica que programa o criou; será considerado abandonado às 22:00.");
     }
 
     // Two processes waiting on one file: whichever checks second finds the change made.

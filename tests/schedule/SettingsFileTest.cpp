@@ -233,6 +233,11 @@ private slots:
             "ANTERIOR '13', ANTERIOR3 '13': Existem taxas de iva para alterar iguais! Verifique esta situação!");
         row("same description", "DESCRICAO2=Normal",
             "DESCRICAO 'Normal', DESCRICAO2 'Normal': Existem descrições iguais! Verifique esta situação!");
+        row("an emoji in a file saved as UTF-8", "DESCRICAO=Normal \U0001F600",
+            "DESCRICAO 'Normal \U0001F600': A nova descrição da primeira taxa contém caracteres que a base de dados "
+            "não aceita (emojis ou caracteres de controlo)!");
+        row("rounding without the sale update", "PRECOSVENDA=0",
+            "O arredondamento dos preços só pode ser pedido com a actualização dos preços de venda!");
     }
     void refusals() {
         QFETCH(QString, changes);
@@ -244,7 +249,7 @@ private slots:
         for (const QString& line : changes.split("\r\n", Qt::SkipEmptyParts))
             keys[line.section('=', 0, 0)] = line.section('=', 1);
         QByteArray bytes = "[OPCOES]\r\n";
-        for (auto k = keys.cbegin(); k != keys.cend(); ++k) bytes += (k.key() + '=' + k.value() + "\r\n").toLatin1();
+        for (auto k = keys.cbegin(); k != keys.cend(); ++k) bytes += (k.key() + '=' + k.value() + "\r\n").toUtf8();
         QVERIFY(WriteFileBytes(path_, bytes));
         QCOMPARE(ReadSettingsFile(path_, kNow, QLocale("pt_PT")).refusal, refusal);
     }
@@ -258,17 +263,18 @@ private slots:
     }
 
     // A second schedule over a file that still exists: its keys are replaced on their own
-    // lines, keys it lacks are added to its section, everything else stays byte for byte.
+    // lines, keys it lacks are added to its section, everything else stays, in ANSI: without
+    // the mark of a file saved as UTF-8, behind which the Windows profile functions read nothing.
     void rewriteKeepsForeignLines() {
-        QVERIFY(WriteFileBytes(path_, "; feito a mao\r\n[OUTRA]\r\nTAXA1=9\r\n[opcoes]\r\ncasas=7\r\nEXTRA=fica\r\nnova=99\r\n"
-                   "\r\n[FIM]\nY=2"));
+        QVERIFY(WriteFileBytes(path_, "\xEF\xBB\xBF; feito \xC3\xA0 m\xC3\xA3o\r\n[OUTRA]\r\nTAXA1=9\r\n[opcoes]\r\n"
+                                      "casas=7\r\nEXTRA=fica\r\nnova=99\r\n\r\n[FIM]\nY=2"));
         TChangeRequest r;
         r.options.places = "2";
         r.rows[0].replacement = "13";
         WriteSettingsFile(path_, r, "x");
         const QByteArray bytes = FileBytes(path_);
-        QVERIFY2(bytes.startsWith("; feito a mao\r\n[OUTRA]\r\nTAXA1=9\r\n[opcoes]\r\nCASAS=2\r\nEXTRA=fica\r\nNOVA=13\r\n"
-                                  "TAXA1=0\r\nANTERIOR=\r\nDESCRICAO=\r\nTAXA2=0\r\n"),
+        QVERIFY2(bytes.startsWith("; feito \xE0 m\xE3o\r\n[OUTRA]\r\nTAXA1=9\r\n[opcoes]\r\nCASAS=2\r\nEXTRA=fica\r\n"
+                                  "NOVA=13\r\nTAXA1=0\r\nANTERIOR=\r\nDESCRICAO=\r\nTAXA2=0\r\n"),
                  bytes.constData());
         QVERIFY2(bytes.endsWith("APLICACAO=\r\n\r\n[FIM]\nY=2"), bytes.constData());
         QCOMPARE(bytes.count("CASAS="), 1);

@@ -3,9 +3,12 @@
 
 #include "ErrorReport.h"
 #include "Installation.h"
+#include "TdsListener.h"
 #include "TempInstallation.h"
+#include "EventHook.h"
 #include "WindowHarness.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
@@ -167,6 +170,73 @@ private slots:
             QCOMPARE(h.child<QLabel>("ivamode")->text(), ivamode);
         QCOMPARE(h.window().VatIncluded(), ivamode == QLatin1String("IVA incluido"));
         QCOMPARE(h.window().ActivePage(), int(tabsoftware));
+    }
+
+    // A server that accepts the connection and never answers keeps a login waiting for its
+    // whole timeout: detection's, or a scheduled attempt's. The window meanwhile paints every
+    // repaint asked of it within 250 ms, and then says what happened.
+    void answersWhileALoginWaits_data()
+    {
+        QTest::addColumn<bool>("scheduled");
+        QTest::newRow("detection") << false;
+        QTest::newRow("a scheduled attempt") << true;
+    }
+
+    void answersWhileALoginWaits()
+    {
+        QFETCH(bool, scheduled);
+        TUserFolders user;
+        TTdsListener server(QString(), TTdsListener::TMode::Silent);
+        const auto installation = EnteredInstallation(QStringLiteral("Varlo"));
+        WriteDataLinkFile(QDir(installation->folder()).filePath("varlo.udl"),
+                          QStringLiteral("Provider=SQLOLEDB.1;Data Source=127.0.0.1,%1;Initial Catalog=VARLO;"
+                                         "User ID=loja;Password=Segredo#1;Connect Timeout=2").arg(server.port()));
+        TWindowHarness h([&](TmainEnvironment& env) {
+            if (scheduled)
+                ScheduleIn(QFileInfo(env.settingsFile).absolutePath(),
+                           RequestOf("Varlo", "Taxa1=1;anterior=13;nova=23;descricao=Normal"),
+                           env.clock().addSecs(-60));
+        });
+
+        // The header band paints itself whole: each repaint asked of it is a paint that must come.
+        QElapsedTimer clock;
+        clock.start();
+        qint64 asked = -1, worst = 0;
+        QWidget* band = h.child("header");
+        TEventHook paints(
+            "paints",
+            [&](QObject*, QEvent* event) {
+                if (event->type() == QEvent::Paint && asked >= 0) {
+                    worst = qMax(worst, clock.elapsed() - asked);
+                    asked = -1;
+                }
+                return false;
+            },
+            nullptr);
+        band->installEventFilter(&paints);
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            if (asked < 0)
+                asked = clock.elapsed();
+            band->update();
+        });
+        ticker.start(50);
+
+        const QLabel* failure = h.child<QLabel>(scheduled ? "ultimafalha" : "software");
+        if (!scheduled)
+            QTest::mouseClick(h.child<QPushButton>("btaceito"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(scheduled ? !failure->text().isEmpty() : !h.dialogs.shown.empty(), 20000);
+        const qint64 waited = clock.elapsed();
+        ticker.stop();
+        QVERIFY2(waited >= 1500, qPrintable(QStringLiteral("the login gave up after %1 ms").arg(waited)));
+        QVERIFY2(worst < 250, qPrintable(QStringLiteral("a repaint waited %1 ms").arg(worst)));
+        QVERIFY(server.connections() > 0);
+        if (scheduled) {
+            QVERIFY2(failure->text().contains("Timeout expired"), qPrintable(failure->text()));
+            QVERIFY(h.window().Agenda().isActive());
+        } else {
+            QTRY_COMPARE(h.dialogs.texts().first(), QStringLiteral("Falha na ligação à base de dados"));
+        }
     }
 };
 

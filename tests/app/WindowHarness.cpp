@@ -150,14 +150,6 @@ QString Describe(const TChangeRequest& r)
     return parts.join(QStringLiteral(" | "));
 }
 
-TUserFolders::TUserFolders()
-{
-    if (!QDir().mkpath(dir_.filePath("config")))
-        qFatal("cannot make the configuration folder");
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_.filePath("config")));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(dir_.filePath("data")));
-}
-
 QString EntryPath()
 {
     return QString::fromLocal8Bit(ShellShortcutPath(kStartupFolder, "Qorvanta").c_str());

@@ -6,6 +6,7 @@
 
 #include "FakeDialogs.h"
 #include "TempInstallation.h"
+#include "UserFolders.h"
 #include "Tmain.h"
 
 #include <QAbstractButton>
@@ -81,15 +82,6 @@ TChangeRequest RequestOf(const QString& app, const QString& fields);
 // Everything a request holds that the settings file keeps, in one comparable text.
 QString Describe(const TChangeRequest& request);
 
-// Points the start-up folder and the per-user records of the schedule guard into a folder
-// of the test's own, for as long as it lives.
-class TUserFolders {
-public:
-    TUserFolders();
-
-private:
-    QTemporaryDir dir_;
-};
 // Where "Confirmar" puts the start-up entry.
 QString EntryPath();
 // A schedule pending in folder as "Confirmar" leaves it beside the program: the settings

@@ -146,7 +146,7 @@ void Tmain::AgendaTimer()
     } catch (...) {
         // A settings file or lock out of reach for a moment (a backup or an antivirus holding
         // it) is tried again at the next tick, as a database out of reach is.
-        RetryLater(CurrentErrorText());
+        RetryLater(OperatorText(std::current_exception()));
         return;
     }
     switch (claim) {
@@ -170,7 +170,7 @@ void Tmain::AgendaTimer()
         cn_.setConnected(true);
     } catch (...) {
         guard_->Release();
-        RetryLater(CurrentErrorText());
+        RetryLater(OperatorText(std::current_exception()));
         return;
     }
 
@@ -185,7 +185,7 @@ void Tmain::AgendaTimer()
         // held by a backup at the chosen minute must not mean the change never happens. The
         // operator is told once; the box does not hold the retries up.
         guard_->Release();
-        RetryLater(CurrentErrorText());
+        RetryLater(OperatorText(std::current_exception()));
         if (runFailureReported_)
             return;
         runFailureReported_ = true;

@@ -2,10 +2,11 @@
 // A change request as plain values: read from the rate entry page when a button acts, or
 // from the settings file of a schedule. The check, the run and the settings file read it.
 
+#include "Errors.h"
+
 #include <QDateTime>
 #include <QString>
 #include <array>
-#include <stdexcept>
 
 // The most characters each edit of the rate entry page holds: a value longer than that
 // cannot have been typed or confirmed there.
@@ -39,12 +40,4 @@ struct TChangeRequest {
     TAppKind app;
     bool vatIncluded = false;
     QDateTime moment;  // the scheduled moment; unused by an immediate change
-};
-
-// A request that cannot be turned into statements (a rate that is not a whole number, a
-// places text that is not digits). Its text is Portuguese, for the top-level error report.
-class TRequestError : public std::runtime_error {
-public:
-    explicit TRequestError(const QString& text) : std::runtime_error(text.toStdString()) {}
-    QString text() const { return QString::fromUtf8(what()); }
 };

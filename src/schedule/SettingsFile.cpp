@@ -1,12 +1,12 @@
 #include "SettingsFile.h"
 #include "CheckChangeRequest.h"
 #include "DurableFile.h"
+#include "Errors.h"
 #include "ProfileFile.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <algorithm>
-#include <stdexcept>
 
 namespace {
 
@@ -32,7 +32,7 @@ QString ReadText(const TProfileFile& file, const char* key, const QString& fallb
 }
 
 [[noreturn]] void CannotWrite(const QString& path) {
-    throw std::runtime_error(CannotWriteText(path).toStdString());
+    throw TFileError(CannotWriteText(path));
 }
 
 // A key and its value as the refusals name them: NOVA '100'.

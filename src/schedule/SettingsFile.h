@@ -21,7 +21,7 @@ struct TSchedule {
 QString SettingsFilePath();
 
 // Writes the twenty keys in order; the file is replaced whole or not at all, foreign keys
-// and sections kept. Throws std::runtime_error("Não foi possível gravar o ficheiro " + path)
+// and sections kept. Throws TFileError("Não foi possível gravar o ficheiro " + path)
 // on failure.
 // The locale only shapes DATAHORA; the program always passes the system's.
 void WriteSettingsFile(const QString& path, const TChangeRequest& request,

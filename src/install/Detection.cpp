@@ -1,6 +1,6 @@
 #include "Detection.h"
 
-#include "DataLink.h"
+#include "FileLookup.h"
 
 #include <QFileInfo>
 

@@ -1,5 +1,6 @@
 #include "RunRecord.h"
-#include "DataLink.h"
+#include "FileLookup.h"
+#include "OleDbString.h"
 #include "ScheduleGuard.h"
 
 #include <QCoreApplication>

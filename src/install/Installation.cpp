@@ -1,6 +1,7 @@
 #include "Installation.h"
 #include "Errors.h"
 #include "OdbcOpen.h"
+#include "QuotedSpan.h"
 
 #include <QAtomicInteger>
 #include <QDir>
@@ -76,18 +77,7 @@ QStringList SplitSqlScript(const QString& script)
         }
         if (c == u'\'' || c == u'"' || c == u'[') {
             const QChar close = c == u'[' ? QChar(u']') : c;
-            int j = i + 1;
-            while (j < n) {
-                if (script[j] == close) {
-                    if (j + 1 < n && script[j + 1] == close) {
-                        j += 2;
-                        continue;
-                    }
-                    ++j;
-                    break;
-                }
-                ++j;
-            }
+            const int j = int(QuotedSpanEnd(script, i, close));
             current += script.mid(i, j - i);
             i = j;
             continue;

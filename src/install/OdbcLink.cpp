@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "FileLookup.h"
 #include "OleDbString.h"
+#include "QuotedSpan.h"
 
 #include <QDir>
 #include <QFile>
@@ -43,18 +44,7 @@ TKeywordList SplitOdbcString(const QString& text)
             while (i < n && text[i].isSpace())
                 ++i;
             if (i < n && text[i] == u'{') {
-                ++i;
-                while (i < n) {
-                    if (text[i] == u'}') {
-                        if (i + 1 < n && text[i + 1] == u'}') {
-                            i += 2;
-                            continue;
-                        }
-                        ++i;
-                        break;
-                    }
-                    ++i;
-                }
+                i = int(QuotedSpanEnd(text, i, u'}'));
                 while (i < n && text[i] != u';')
                     ++i;
             } else {

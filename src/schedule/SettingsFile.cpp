@@ -3,6 +3,7 @@
 #include "DurableFile.h"
 #include "Errors.h"
 #include "ProfileFile.h"
+#include "QuotedSpan.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -94,16 +95,9 @@ QString MapFields(const QString& format, F keep) {
     for (qsizetype i = 0; i < format.size();) {
         const QChar c = format[i];
         if (c == QLatin1Char('\'')) {
-            qsizetype j = i + 1;
-            while (j < format.size()) {
-                if (format[j] == QLatin1Char('\'')) {
-                    if (j + 1 < format.size() && format[j + 1] == QLatin1Char('\'')) { j += 2; continue; }
-                    break;
-                }
-                ++j;
-            }
-            out += format.mid(i, j + 1 - i);
-            i = j + 1;
+            const qsizetype end = QuotedSpanEnd(format, i, c);
+            out += format.mid(i, end - i);
+            i = end;
         } else if (c.isLetter() && c.unicode() < 0x80) {
             qsizetype j = i;
             while (j < format.size() && format[j] == c) ++j;

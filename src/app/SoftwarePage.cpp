@@ -8,15 +8,11 @@
 #include <QLabel>
 #include <QPushButton>
 
-namespace {
-const QString kNone = QStringLiteral("Nenhum");
-}
-
 void Tmain::tabsoftwareEnter()
 {
-    detectedApp_ = kNone;
+    detectedApp_ = TAppKind::None;
     detectedApp_ = ProbeInstalledApp(QDir::currentPath());
-    software->setText(detectedApp_);
+    software->setText(AppName(detectedApp_));
     // Also for "Nenhum": the failing connect below is what tells the operator.
     cn_.setConnectionString(ConnectionStringFor(detectedApp_));
 
@@ -24,10 +20,10 @@ void Tmain::tabsoftwareEnter()
         cn_.setConnected(true);
     } catch (...) {
         dialogs_->ShowMessage(QStringLiteral("Falha na ligação à base de dados"), QStringLiteral("Aviso"));
-        detectedApp_ = kNone;
+        detectedApp_ = TAppKind::None;
     }
 
-    if (detectedApp_ == kNone) {
+    if (detectedApp_ == TAppKind::None) {
         msg1->show();
     } else {
         msg1->hide();
@@ -36,8 +32,8 @@ void Tmain::tabsoftwareEnter()
     }
 
     // Issued even after a failed connect: its own error then reaches the error report.
-    cn_.setSQL(detectedApp_ == QLatin1String("Meltra") ? QStringLiteral("SELECT * FROM config")
-                                                        : QStringLiteral("SELECT * FROM configuracao"));
+    cn_.setSQL(detectedApp_ == TAppKind::Meltra ? QStringLiteral("SELECT * FROM config")
+                                                 : QStringLiteral("SELECT * FROM configuracao"));
     cn_.Open();
     if (cn_.IsEmpty()) {
         cn_.Close();

@@ -198,7 +198,7 @@ private:
     QPointer<QWidget> focusBeforeRun_;
     // Whether the last centring knew the frame the platform puts round the window.
     bool frameCounted_ = false;
-    TAppKind detectedApp_;
+    TAppKind detectedApp_ = TAppKind::None;
     bool vatIncluded_ = false;
 
     // The last widget of this window that held the focus: focus that leaves for a message

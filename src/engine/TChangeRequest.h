@@ -2,6 +2,7 @@
 // A change request as plain values: read from the rate entry page when a button acts, or
 // from the settings file of a schedule. The check, the run and the settings file read it.
 
+#include "AppKind.h"
 #include "Errors.h"
 
 #include <QDateTime>
@@ -30,14 +31,10 @@ struct TChangeOptions {
     QString places = "2";          // casas, as typed
 };
 
-// The detected application, held as its name: "Nenhum", "Varlo", "Meltra", "Quibon",
-// "Tosvel". The engine compares it as exact text with "Meltra" and "Quibon".
-using TAppKind = QString;
-
 struct TChangeRequest {
     std::array<TRatePair, 3> rows;
     TChangeOptions options;
-    TAppKind app;
+    TAppKind app = TAppKind::None;  // the detected application
     bool vatIncluded = false;
     QDateTime moment;  // the scheduled moment; unused by an immediate change
 };

@@ -1,4 +1,5 @@
 #include "Installation.h"
+#include "AppKind.h"
 #include "Errors.h"
 #include "OdbcOpen.h"
 #include "QuotedSpan.h"
@@ -27,10 +28,9 @@ const QLatin1String kSampleDataMark("-- dados de exemplo");
 
 QString CanonicalAppName(const QString& app)
 {
-    for (const char* known : {"Varlo", "Meltra", "Quibon", "Tosvel"})
-        if (app.compare(QLatin1String(known), Qt::CaseInsensitive) == 0)
-            return QString::fromLatin1(known);
-    throw TTaxasError(QStringLiteral("Aplicação desconhecida: \"%1\" (Varlo, Meltra, Quibon ou Tosvel)").arg(app));
+    if (const std::optional<TAppKind> kind = AppKindNamed(app))
+        return AppName(*kind);
+    throw TTaxasError(QStringLiteral("Aplicação desconhecida: \"%1\" (%2)").arg(app, InstalledKindNames()));
 }
 
 void RemoveIfPresent(const QString& path)

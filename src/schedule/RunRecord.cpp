@@ -111,7 +111,7 @@ TRunRecord::TRunRecord(const QString& settingsPath, const TRunStart& start, cons
                       QStringLiteral("Início: ") + Stamp(start.start),
                       QStringLiteral("Utilizador: ") + start.user,
                       QStringLiteral("Computador: ") + start.computer,
-                      QStringLiteral("Aplicação: ") + start.app,
+                      QStringLiteral("Aplicação: ") + AppName(start.app),
                       QStringLiteral("Ficheiro de ligação: ") + start.dataLink,
                       QStringLiteral("Execução: ")
                           + (start.kind == TRunKind::Scheduled ? QStringLiteral("agendada") : QStringLiteral("imediata"))};

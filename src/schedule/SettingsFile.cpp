@@ -243,7 +243,7 @@ void WriteSettingsFile(const QString& path, const TChangeRequest& request,
     file.setValue(kSection, "CASAS", o.places);
     file.setValue(kSection, "DATAHORA", MomentToText(request.moment, locale));
     file.setValue(kSection, "SOFT", connectionString);
-    file.setValue(kSection, "APLICACAO", request.app);
+    file.setValue(kSection, "APLICACAO", AppName(request.app));
 
     // Written beside and renamed over the old file: a failure part-way leaves the previous
     // schedule (or none), never a half-written one that the next start would resume.
@@ -276,12 +276,18 @@ TSchedule ReadSettingsFile(const QString& path, const QDateTime& now, const QLoc
     const QDateTime moment = MomentFromText(storedMoment, locale);
     r.moment = moment.isValid() ? moment : now;
     s.connectionString = ReadText(file, "SOFT");
-    r.app = ReadText(file, "APLICACAO");
+    const QString storedApp = ReadText(file, "APLICACAO");
+    const std::optional<TAppKind> app = AppKindNamed(storedApp);
+    r.app = app.value_or(TAppKind::None);
 
     // A moment that cannot be read is not "now": run at once, it could be months early.
     if (s.refusal.isEmpty()) s.refusal = TooLong(r);
     if (s.refusal.isEmpty() && !moment.isValid() && !storedMoment.isEmpty())
         s.refusal = Named("DATAHORA", storedMoment) + QStringLiteral(" não é uma data válida.");
+    // The kind decides which statements run; a name the program never writes is no kind to guess.
+    if (s.refusal.isEmpty() && !app)
+        s.refusal = Named("APLICACAO", storedApp) + QStringLiteral(" não é uma das aplicações ") + InstalledKindNames()
+                    + u'.';
     if (s.refusal.isEmpty()) s.refusal = FailedRule(r);
     return s;
 }

@@ -31,7 +31,8 @@ void WriteSettingsFile(const QString& path, const TChangeRequest& request,
 // Reads the twenty keys with their defaults; now is the default of an empty or missing
 // DATAHORA. A missing file gives every default. The values are judged as stored, before any
 // control could cut them: a value longer than its edit holds, a DATAHORA that is not a date,
-// a file that exists but cannot be read, and a request that fails the rules on the entered
+// an APLICACAO that names none of the four kinds (compared without regard to case), a file
+// that exists but cannot be read, and a request that fails the rules on the entered
 // values (when a row is ticked: with none, nothing would be sent) give a refusal.
 TSchedule ReadSettingsFile(const QString& path, const QDateTime& now,
                            const QLocale& locale = QLocale::system());

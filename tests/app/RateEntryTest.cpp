@@ -392,7 +392,7 @@ private slots:
 
         // And back, into a window that has not detected anything.
         TWindowHarness other;
-        request.app = QStringLiteral("Quibon");
+        request.app = TAppKind::Quibon;
         request.moment = QDateTime(QDate(2025, 1, 1), QTime(22, 0, 47));
         other.window().LoadRequest(request);
         QCOMPARE(other.state(), fields);

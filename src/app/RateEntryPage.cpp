@@ -274,7 +274,6 @@ TChangeRequest Tmain::RequestFromControls() const
     request.options.roundPrices = oparredondar->isChecked();
     request.options.places = casas->text();
     request.app = detectedApp_;
-    request.vatIncluded = vatIncluded_;
     request.moment = AdvDateTimePicker1->dateTime();
     return request;
 }

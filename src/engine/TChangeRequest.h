@@ -35,6 +35,5 @@ struct TChangeRequest {
     std::array<TRatePair, 3> rows;
     TChangeOptions options;
     TAppKind app = TAppKind::None;  // the detected application
-    bool vatIncluded = false;
     QDateTime moment;  // the scheduled moment; unused by an immediate change
 };

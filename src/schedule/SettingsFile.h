@@ -6,8 +6,8 @@
 #include <QLocale>
 #include <QString>
 
-// What the file holds: the request (rows, options, app = APLICACAO, moment = DATAHORA;
-// vatIncluded is not stored) and the connection string (SOFT).
+// What the file holds: the request (rows, options, app = APLICACAO, moment = DATAHORA) and
+// the connection string (SOFT).
 struct TSchedule {
     TChangeRequest request;
     QString connectionString;

@@ -8,7 +8,6 @@ TChangeRequest Request(const QString& app, std::initializer_list<TRatePair> rows
 {
     TChangeRequest r;
     r.app = AppKindNamed(app).value_or(TAppKind::None);
-    r.vatIncluded = true;
     int i = 0;
     for (const auto& row : rows)
         if (i < 3) r.rows[i++] = row;

@@ -45,3 +45,9 @@ public:
 // what(), and "Ocorreu um erro inesperado" for anything else.
 QString OperatorText(const std::exception& error);
 QString OperatorText(const std::exception_ptr& error);
+
+// The driver's text of a failed statement, with a Portuguese sentence before it when it
+// shows a cause the operator can act on: the database locked by another program, read-only,
+// full, or lacking a table or column. SQLite's texts and SQL Server's English ones are
+// recognised; any other text comes back as it is.
+QString ExplainedDatabaseText(const QString& driverText);

@@ -74,7 +74,7 @@ struct TDbConnection::Impl {
             text = error.driverText().trimmed();
         if (text.isEmpty())
             text = QStringLiteral("Erro desconhecido da base de dados");
-        return WithoutSecrets(text, secrets);
+        return ExplainedDatabaseText(WithoutSecrets(text, secrets));
     }
 
     [[noreturn]] void fail(const QSqlError& error) const { throw TDbError(textOf(error)); }

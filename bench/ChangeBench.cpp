@@ -144,7 +144,7 @@ void BuildDatabase(const QString& folder, const QString& database, qint64 produc
 TChangeRequest FullQuibonRequest()
 {
     TChangeRequest r;
-    r.app = QStringLiteral("Quibon");
+    r.app = TAppKind::Quibon;
     r.rows[0] = {true, QStringLiteral("23"), QStringLiteral("21"), QStringLiteral("21%")};
     r.rows[1] = {true, QStringLiteral("13"), QStringLiteral("12"), QStringLiteral("12%")};
     r.rows[2] = {true, QStringLiteral("6"), QStringLiteral("5"), QStringLiteral("5%")};

@@ -16,7 +16,7 @@ void Tmain::tabsoftwareEnter()
 void Tmain::SessionProbed(TAppKind app)
 {
     // Shown before the login, and kept when the login fails.
-    software->setText(app);
+    software->setText(AppName(app));
 }
 
 void Tmain::SessionDetected(const TDetection& detection)
@@ -24,7 +24,7 @@ void Tmain::SessionDetected(const TDetection& detection)
     if (detection.connectionFailed)
         dialogs_->ShowMessage(QStringLiteral("Falha na ligação à base de dados"), QStringLiteral("Aviso"));
 
-    const bool found = !detection.connectionFailed && detection.app != QLatin1String("Nenhum");
+    const bool found = !detection.connectionFailed && detection.app != TAppKind::None;
     if (!found) {
         msg1->show();
     } else {

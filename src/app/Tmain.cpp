@@ -398,22 +398,7 @@ void Tmain::Guarded(const std::function<void()>& body) noexcept
     try {
         body();
     } catch (...) {
-        ReportError(CurrentErrorText());
-    }
-}
-
-QString Tmain::CurrentErrorText()
-{
-    try {
-        throw;
-    } catch (const TDbError& e) {
-        return e.text();
-    } catch (const TRequestError& e) {
-        return e.text();
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return QStringLiteral("Ocorreu um erro inesperado");
+        ReportError(OperatorText(std::current_exception()));
     }
 }
 

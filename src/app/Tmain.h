@@ -183,9 +183,6 @@ private:
     void DefaultDescription(QLineEdit* rate, QLineEdit* description);
     void FocusRequestField(TRequestField field);
     void ReportError(const QString& text) noexcept;
-    // The text of the exception being handled, as the error report shows it; only inside a
-    // catch block.
-    static QString CurrentErrorText();
 
     TmainEnvironment env_;
     std::unique_ptr<TDialogs> ownDialogs_;

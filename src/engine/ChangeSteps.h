@@ -72,6 +72,3 @@ qint64 ReassignRates(TStatementSink& out, const QString& oldRate, const QString&
 // Refuses, before anything is sent, a row or places text that cannot stand in a statement,
 // and the rounding without the sale update.
 void ValidateRowTexts(const TRatePair& row, int rowIndex, const TChangeOptions& options);
-
-inline bool IsMeltra(const TAppKind& app) { return app == QLatin1String("Meltra"); }
-inline bool IsQuibon(const TAppKind& app) { return app == QLatin1String("Quibon"); }

@@ -2,10 +2,12 @@
 // A change request as plain values: read from the rate entry page when a button acts, or
 // from the settings file of a schedule. The check, the run and the settings file read it.
 
+#include "AppKind.h"
+#include "Errors.h"
+
 #include <QDateTime>
 #include <QString>
 #include <array>
-#include <stdexcept>
 
 // The most characters each edit of the rate entry page holds: a value longer than that
 // cannot have been typed or confirmed there.
@@ -29,22 +31,9 @@ struct TChangeOptions {
     QString places = "2";          // casas, as typed
 };
 
-// The detected application, held as its name: "Nenhum", "Varlo", "Meltra", "Quibon",
-// "Tosvel". The engine compares it as exact text with "Meltra" and "Quibon".
-using TAppKind = QString;
-
 struct TChangeRequest {
     std::array<TRatePair, 3> rows;
     TChangeOptions options;
-    TAppKind app;
-    bool vatIncluded = false;
+    TAppKind app = TAppKind::None;  // the detected application
     QDateTime moment;  // the scheduled moment; unused by an immediate change
-};
-
-// A request that cannot be turned into statements (a rate that is not a whole number, a
-// places text that is not digits). Its text is Portuguese, for the top-level error report.
-class TRequestError : public std::runtime_error {
-public:
-    explicit TRequestError(const QString& text) : std::runtime_error(text.toStdString()) {}
-    QString text() const { return QString::fromUtf8(what()); }
 };

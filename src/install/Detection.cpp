@@ -1,6 +1,6 @@
 #include "Detection.h"
 
-#include "DataLink.h"
+#include "FileLookup.h"
 #include "TDbConnection.h"
 
 #include <QFileInfo>
@@ -19,28 +19,27 @@ bool ProbeFilePresent(const QString& folder, const QString& name)
 
 }  // namespace
 
-QString ProbeInstalledApp(const QString& folder)
+TAppKind ProbeInstalledApp(const QString& folder)
 {
-    static const char* const order[] = {"Varlo", "Meltra", "Quibon", "Tosvel"};
-    QString detected = QStringLiteral("Nenhum");
-    for (const char* app : order) {
-        const QString base = QString::fromLatin1(app).toLower();
+    TAppKind detected = TAppKind::None;
+    for (TAppKind kind : kInstalledKinds) {
+        const QString base = AppName(kind).toLower();
         // Every entry is tried and a later match replaces an earlier one.
         if (ProbeFilePresent(folder, base + QLatin1String(".udl"))
             && ProbeFilePresent(folder, base + QLatin1String(".ini")))
-            detected = QString::fromLatin1(app);
+            detected = kind;
     }
     return detected;
 }
 
-QString ConnectionStringFor(const QString& app)
+QString ConnectionStringFor(TAppKind kind)
 {
-    return QStringLiteral("FILE NAME=.\\") + app + QStringLiteral(".UDL");
+    return QStringLiteral("FILE NAME=.\\") + AppName(kind) + QStringLiteral(".UDL");
 }
 
-TConfiguration ReadConfiguration(TDbConnection& db, const QString& app)
+TConfiguration ReadConfiguration(TDbConnection& db, TAppKind app)
 {
-    db.setSQL(app == QLatin1String("Meltra") ? QStringLiteral("SELECT * FROM config")
+    db.setSQL(app == TAppKind::Meltra ? QStringLiteral("SELECT * FROM config")
                                              : QStringLiteral("SELECT * FROM configuracao"));
     db.Open();
     TConfiguration configuration;

@@ -1,13 +1,15 @@
 #pragma once
+#include "AppKind.h"
+
 #include <QString>
 
 // Which sibling application is installed in a folder: the probe of the four pairs of
 // files ("varlo.udl" + "varlo.ini", ...), tried in order, the last match winning, names
-// matched without regard to case. Returns "Nenhum" when none is complete.
-QString ProbeInstalledApp(const QString& folder);
+// matched without regard to case. None when no pair is complete.
+TAppKind ProbeInstalledApp(const QString& folder);
 
-// "FILE NAME=.\" + app + ".UDL"
-QString ConnectionStringFor(const QString& app);
+// "FILE NAME=.\" + AppName(kind) + ".UDL"
+QString ConnectionStringFor(TAppKind kind);
 
 class TDbConnection;
 
@@ -21,4 +23,4 @@ struct TConfiguration {
 
 // Reads the configuration of app's database: "SELECT * FROM config" for Meltra, "SELECT * FROM
 // configuracao" for every other kind. Throws TDbError; the result is closed on every way out.
-TConfiguration ReadConfiguration(TDbConnection& db, const QString& app);
+TConfiguration ReadConfiguration(TDbConnection& db, TAppKind app);

@@ -1,6 +1,8 @@
 #include "Installation.h"
+#include "AppKind.h"
+#include "Errors.h"
 #include "OdbcOpen.h"
-#include "TDbConnection.h"
+#include "QuotedSpan.h"
 
 #include <QAtomicInteger>
 #include <QDir>
@@ -12,8 +14,6 @@
 #include <QSqlQuery>
 #include <QStringEncoder>
 #include <QUrl>
-
-#include <stdexcept>
 
 // Outside any namespace: a resource compiled into a static library is linked in only when
 // something refers to its initialiser.
@@ -28,17 +28,15 @@ const QLatin1String kSampleDataMark("-- dados de exemplo");
 
 QString CanonicalAppName(const QString& app)
 {
-    for (const char* known : {"Varlo", "Meltra", "Quibon", "Tosvel"})
-        if (app.compare(QLatin1String(known), Qt::CaseInsensitive) == 0)
-            return QString::fromLatin1(known);
-    throw std::runtime_error(
-        QStringLiteral("Aplicação desconhecida: \"%1\" (Varlo, Meltra, Quibon ou Tosvel)").arg(app).toStdString());
+    if (const std::optional<TAppKind> kind = AppKindNamed(app))
+        return AppName(*kind);
+    throw TTaxasError(QStringLiteral("Aplicação desconhecida: \"%1\" (%2)").arg(app, InstalledKindNames()));
 }
 
 void RemoveIfPresent(const QString& path)
 {
     if (QFileInfo::exists(path) && !QFile::remove(path))
-        throw std::runtime_error(QStringLiteral("Não foi possível apagar %1").arg(path).toStdString());
+        throw TFileError(QStringLiteral("Não foi possível apagar %1").arg(path));
 }
 
 void WriteFile(const QString& path, const QByteArray& bytes)
@@ -46,8 +44,7 @@ void WriteFile(const QString& path, const QByteArray& bytes)
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()
         || !file.flush())
-        throw std::runtime_error(
-            QStringLiteral("Não foi possível escrever %1: %2").arg(path, file.errorString()).toStdString());
+        throw TFileError(QStringLiteral("Não foi possível escrever %1: %2").arg(path, file.errorString()));
 }
 
 }  // namespace
@@ -80,18 +77,7 @@ QStringList SplitSqlScript(const QString& script)
         }
         if (c == u'\'' || c == u'"' || c == u'[') {
             const QChar close = c == u'[' ? QChar(u']') : c;
-            int j = i + 1;
-            while (j < n) {
-                if (script[j] == close) {
-                    if (j + 1 < n && script[j + 1] == close) {
-                        j += 2;
-                        continue;
-                    }
-                    ++j;
-                    break;
-                }
-                ++j;
-            }
+            const int j = int(QuotedSpanEnd(script, i, close));
             current += script.mid(i, j - i);
             i = j;
             continue;
@@ -113,7 +99,7 @@ static QString SchemaResource(const QString& name)
     InitSchemaResources();
     QFile file(QStringLiteral(":/schema/%1.sql").arg(name));
     if (!file.open(QIODevice::ReadOnly))
-        throw std::runtime_error(QStringLiteral("Falta o script da base de dados %1").arg(name).toStdString());
+        throw TFileError(QStringLiteral("Falta o script da base de dados %1").arg(name));
     return QString::fromUtf8(file.readAll());
 }
 
@@ -214,7 +200,7 @@ void MakeInstallation(const QString& folder, const TInstallationOptions& options
     const QString app = CanonicalAppName(options.app);
     const QString base = app.toLower();
     if (!QDir().mkpath(folder))
-        throw std::runtime_error(QStringLiteral("Não foi possível criar a pasta %1").arg(folder).toStdString());
+        throw TFileError(QStringLiteral("Não foi possível criar a pasta %1").arg(folder));
     const QDir dir(QFileInfo(folder).absoluteFilePath());
     const QString database = dir.absoluteFilePath(options.databaseName.isEmpty() ? base + QLatin1String(".db")
                                                                                  : options.databaseName);

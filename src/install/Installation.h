@@ -14,7 +14,8 @@ struct TInstallationOptions {
     QString databaseName;            // default "<app lower>.db"
 };
 
-// Creates (or re-creates) the installation in folder; throws TDbError or std::runtime_error.
+// Creates (or re-creates) the installation in folder; throws TDbError, TFileError, or
+// TTaxasError for an unknown kind.
 void MakeInstallation(const QString& folder, const TInstallationOptions& options);
 
 // The schema script (SQLite SQL) of an application kind, from the program's resources.

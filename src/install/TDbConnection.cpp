@@ -1,5 +1,6 @@
 #include "TDbConnection.h"
-#include "DataLink.h"
+#include "DriverManager.h"
+#include "OdbcLink.h"
 #include "OdbcOpen.h"
 #include "TSqlDialect.h"
 
@@ -32,26 +33,6 @@ QString NewConnectionName()
 {
     static QAtomicInteger<int> counter;
     return QStringLiteral("taxas-db-%1").arg(counter.fetchAndAddRelaxed(1) + 1);
-}
-
-// The name the other end gives itself, asked of the ODBC connection under QODBC; empty when
-// it cannot be read.
-QString DbmsName(const QSqlDatabase& db)
-{
-    const QVariant handle = db.driver()->handle();
-    if (!handle.isValid() || handle.metaType().sizeOf() != sizeof(SQLHDBC))
-        return {};
-    const SQLHDBC hdbc = *static_cast<const SQLHDBC*>(handle.constData());
-    if (!hdbc)
-        return {};
-    // The wide call by name: the plain one is the ANSI or the wide one depending on UNICODE,
-    // which Qt defines on Windows, and a wide answer read as bytes is one letter long.
-    static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "ODBC wide text is UTF-16");
-    SQLWCHAR name[256] = {};
-    SQLSMALLINT length = 0;
-    if (!SQL_SUCCEEDED(SQLGetInfoW(hdbc, SQL_DBMS_NAME, name, sizeof name - sizeof name[0], &length)))
-        return {};
-    return QString::fromUtf16(reinterpret_cast<const char16_t*>(name));
 }
 
 // The SQLite driver says no more than "[SQLite]connect failed." about a database it cannot
@@ -93,7 +74,7 @@ struct TDbConnection::Impl {
             text = error.driverText().trimmed();
         if (text.isEmpty())
             text = QStringLiteral("Erro desconhecido da base de dados");
-        return WithoutSecrets(text, secrets);
+        return ExplainedDatabaseText(WithoutSecrets(text, secrets));
     }
 
     [[noreturn]] void fail(const QSqlError& error) const { throw TDbError(textOf(error)); }

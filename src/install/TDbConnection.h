@@ -2,26 +2,11 @@
 // The one road to the sibling application's database. Every statement the program sends
 // passes through here, one at a time, so that a test can see (and fail) each of them.
 
+#include "Errors.h"
+
 #include <QString>
 #include <functional>
 #include <memory>
-#include <stdexcept>
-#include <string>
-
-// Every failure of the data layer: the text is the data layer's own (driver and server
-// messages), never holding the data-link file's password.
-class TDbError : public std::runtime_error {
-public:
-    explicit TDbError(const QString& text) : std::runtime_error(text.toStdString()) {}
-    QString text() const { return QString::fromUtf8(what()); }
-};
-
-// The operator stopped the run (TDbConnection::Cancel): the statement in flight was
-// interrupted, or the next one was refused.
-class TDbCancelled : public TDbError {
-public:
-    TDbCancelled() : TDbError(QStringLiteral("A alteração foi cancelada")) {}
-};
 
 enum class TStatementKind { Read, Command };
 

@@ -1,4 +1,5 @@
 #include "TSqlDialect.h"
+#include "QuotedSpan.h"
 
 #include <QRegularExpression>
 
@@ -22,18 +23,7 @@ QString TranslateGetDate(const QString& s)
         const QChar c = s[i];
         if (c == u'\'' || c == u'"' || c == u'[') {
             const QChar close = c == u'[' ? QChar(u']') : c;
-            int j = i + 1;
-            while (j < n) {
-                if (s[j] == close) {
-                    if (j + 1 < n && s[j + 1] == close) {
-                        j += 2;
-                        continue;
-                    }
-                    ++j;
-                    break;
-                }
-                ++j;
-            }
+            const int j = int(QuotedSpanEnd(s, i, close));
             out += s.mid(i, j - i);
             i = j;
             continue;

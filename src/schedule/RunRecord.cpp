@@ -1,5 +1,6 @@
 #include "RunRecord.h"
-#include "DataLink.h"
+#include "FileLookup.h"
+#include "OleDbString.h"
 #include "ScheduleGuard.h"
 
 #include <QCoreApplication>
@@ -125,7 +126,7 @@ TRunRecord::TRunRecord(const QString& settingsPath, const TRunStart& start, cons
                       QStringLiteral("Início: ") + Stamp(start.start),
                       QStringLiteral("Utilizador: ") + start.user,
                       QStringLiteral("Computador: ") + start.computer,
-                      QStringLiteral("Aplicação: ") + start.app,
+                      QStringLiteral("Aplicação: ") + AppName(start.app),
                       QStringLiteral("Ficheiro de ligação: ") + start.dataLink,
                       QStringLiteral("Execução: ")
                           + (start.kind == TRunKind::Scheduled ? QStringLiteral("agendada") : QStringLiteral("imediata"))};

@@ -28,7 +28,7 @@ struct TRunStart {
     QDateTime start;
     QString user;       // the operating system's
     QString computer;
-    TAppKind app;
+    TAppKind app = TAppKind::None;
     QString dataLink;   // the data-link file's path, or the connection string's kind
     TRunKind kind = TRunKind::Immediate;
     TChangeRequest request;

@@ -1,5 +1,6 @@
 #include "ScheduleGuard.h"
 #include "DurableFile.h"
+#include "Errors.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -28,7 +29,7 @@ std::optional<QByteArray> ReadSettings(const QString& path) {
     if (!file.exists()) return std::nullopt;
     if (!file.open(QIODevice::ReadOnly)) {
         if (!file.exists()) return std::nullopt;
-        throw std::runtime_error(CannotReadText(path).toStdString());
+        throw TFileError(CannotReadText(path));
     }
     return file.readAll();
 }
@@ -205,7 +206,7 @@ TScheduleGuard::TClaim TScheduleGuard::Claim() {
         case TLockTry::Unreadable:
             return TClaim::LockUnreadable;
         case TLockTry::Impossible:
-            throw std::runtime_error(CannotWriteText(d->places(".lock").front()).toStdString());
+            throw TFileError(CannotWriteText(d->places(".lock").front()));
         case TLockTry::Taken:
             break;
         }
@@ -249,7 +250,7 @@ TScheduleGuard::TUnreadableLock TScheduleGuard::unreadableLock() const {
 void TScheduleGuard::BeforeCommit() {
     if (!d->lock) throw std::logic_error("BeforeCommit without a claim");
     if (!d->write(kCommitting))
-        throw std::runtime_error(CannotWriteText(d->places(".state").front()).toStdString());
+        throw TFileError(CannotWriteText(d->places(".state").front()));
 }
 
 void TScheduleGuard::AfterCommit() {

@@ -87,7 +87,7 @@ public:
         LockUnreadable,
     };
     // At the due check, before the connection is reopened. On Acquired the lock is held until
-    // Release or Finish. Throws std::runtime_error (a Portuguese text naming the file) when no
+    // Release or Finish. Throws TFileError (a Portuguese text naming the file) when no
     // lock can be made at all or the settings file cannot be read: running without knowing
     // would risk a second change.
     TClaim Claim();
@@ -102,7 +102,7 @@ public:
     // The lock of the last Claim that answered LockUnreadable.
     TUnreadableLock unreadableLock() const;
 
-    // Records that the change may be committed from here on. Throws std::runtime_error when
+    // Records that the change may be committed from here on. Throws TFileError when
     // that cannot be recorded, which rolls the change back.
     void BeforeCommit();
     // Records that it was; never throws (the change is in the database either way).

@@ -1,12 +1,13 @@
 #include "SettingsFile.h"
 #include "CheckChangeRequest.h"
 #include "DurableFile.h"
+#include "Errors.h"
 #include "ProfileFile.h"
+#include "QuotedSpan.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <algorithm>
-#include <stdexcept>
 
 namespace {
 
@@ -32,7 +33,7 @@ QString ReadText(const TProfileFile& file, const char* key, const QString& fallb
 }
 
 [[noreturn]] void CannotWrite(const QString& path) {
-    throw std::runtime_error(CannotWriteText(path).toStdString());
+    throw TFileError(CannotWriteText(path));
 }
 
 // A key and its value as the refusals name them: NOVA '100'.
@@ -94,16 +95,9 @@ QString MapFields(const QString& format, F keep) {
     for (qsizetype i = 0; i < format.size();) {
         const QChar c = format[i];
         if (c == QLatin1Char('\'')) {
-            qsizetype j = i + 1;
-            while (j < format.size()) {
-                if (format[j] == QLatin1Char('\'')) {
-                    if (j + 1 < format.size() && format[j + 1] == QLatin1Char('\'')) { j += 2; continue; }
-                    break;
-                }
-                ++j;
-            }
-            out += format.mid(i, j + 1 - i);
-            i = j + 1;
+            const qsizetype end = QuotedSpanEnd(format, i, c);
+            out += format.mid(i, end - i);
+            i = end;
         } else if (c.isLetter() && c.unicode() < 0x80) {
             qsizetype j = i;
             while (j < format.size() && format[j] == c) ++j;
@@ -249,7 +243,7 @@ void WriteSettingsFile(const QString& path, const TChangeRequest& request,
     file.setValue(kSection, "CASAS", o.places);
     file.setValue(kSection, "DATAHORA", MomentToText(request.moment, locale));
     file.setValue(kSection, "SOFT", connectionString);
-    file.setValue(kSection, "APLICACAO", request.app);
+    file.setValue(kSection, "APLICACAO", AppName(request.app));
 
     // Written beside and renamed over the old file: a failure part-way leaves the previous
     // schedule (or none), never a half-written one that the next start would resume.
@@ -282,12 +276,18 @@ TSchedule ReadSettingsFile(const QString& path, const QDateTime& now, const QLoc
     const QDateTime moment = MomentFromText(storedMoment, locale);
     r.moment = moment.isValid() ? moment : now;
     s.connectionString = ReadText(file, "SOFT");
-    r.app = ReadText(file, "APLICACAO");
+    const QString storedApp = ReadText(file, "APLICACAO");
+    const std::optional<TAppKind> app = AppKindNamed(storedApp);
+    r.app = app.value_or(TAppKind::None);
 
     // A moment that cannot be read is not "now": run at once, it could be months early.
     if (s.refusal.isEmpty()) s.refusal = TooLong(r);
     if (s.refusal.isEmpty() && !moment.isValid() && !storedMoment.isEmpty())
         s.refusal = Named("DATAHORA", storedMoment) + QStringLiteral(" não é uma data válida.");
+    // The kind decides which statements run; a name the program never writes is no kind to guess.
+    if (s.refusal.isEmpty() && !app)
+        s.refusal = Named("APLICACAO", storedApp) + QStringLiteral(" não é uma das aplicações ") + InstalledKindNames()
+                    + u'.';
     if (s.refusal.isEmpty()) s.refusal = FailedRule(r);
     return s;
 }

@@ -6,8 +6,8 @@
 #include <QLocale>
 #include <QString>
 
-// What the file holds: the request (rows, options, app = APLICACAO, moment = DATAHORA;
-// vatIncluded is not stored) and the connection string (SOFT).
+// What the file holds: the request (rows, options, app = APLICACAO, moment = DATAHORA) and
+// the connection string (SOFT).
 struct TSchedule {
     TChangeRequest request;
     QString connectionString;
@@ -21,7 +21,7 @@ struct TSchedule {
 QString SettingsFilePath();
 
 // Writes the twenty keys in order; the file is replaced whole or not at all, foreign keys
-// and sections kept. Throws std::runtime_error("Não foi possível gravar o ficheiro " + path)
+// and sections kept. Throws TFileError("Não foi possível gravar o ficheiro " + path)
 // on failure.
 // The locale only shapes DATAHORA; the program always passes the system's.
 void WriteSettingsFile(const QString& path, const TChangeRequest& request,
@@ -31,7 +31,8 @@ void WriteSettingsFile(const QString& path, const TChangeRequest& request,
 // Reads the twenty keys with their defaults; now is the default of an empty or missing
 // DATAHORA. A missing file gives every default. The values are judged as stored, before any
 // control could cut them: a value longer than its edit holds, a DATAHORA that is not a date,
-// a file that exists but cannot be read, and a request that fails the rules on the entered
+// an APLICACAO that names none of the four kinds (compared without regard to case), a file
+// that exists but cannot be read, and a request that fails the rules on the entered
 // values (when a row is ticked: with none, nothing would be sent) give a refusal.
 TSchedule ReadSettingsFile(const QString& path, const QDateTime& now,
                            const QLocale& locale = QLocale::system());

@@ -5,6 +5,7 @@
 #include "ChangeSession.h"
 
 #include "Detection.h"
+#include "Errors.h"
 #include "ScheduleGuard.h"
 
 #include <QCoreApplication>
@@ -13,22 +14,6 @@
 namespace {
 
 const QString kConfirmation = QStringLiteral("Tem a certeza que deseja alterar as taxas de IVA?");
-
-// The text of the exception being handled, as the operator reads it; only inside a catch.
-QString CaughtText()
-{
-    try {
-        throw;
-    } catch (const TDbError& e) {
-        return e.text();
-    } catch (const TRequestError& e) {
-        return e.text();
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return QStringLiteral("Ocorreu um erro inesperado");
-    }
-}
 
 }  // namespace
 
@@ -125,8 +110,8 @@ void TChangeSession::Detect(const QString& folder)
             db.setConnected(true);
         } catch (...) {
             found.connectionFailed = true;
-            found.app = QStringLiteral("Nenhum");
-            found.errorText = CaughtText();
+            found.app = TAppKind::None;
+            found.errorText = OperatorText(std::current_exception());
         }
         if (!found.connectionFailed) {
             try {
@@ -134,7 +119,7 @@ void TChangeSession::Detect(const QString& folder)
                 found.configured = configuration.configured;
                 found.vatIncluded = configuration.vatIncluded;
             } catch (...) {
-                found.errorText = CaughtText();
+                found.errorText = OperatorText(std::current_exception());
             }
         }
         Reply([this, found] {
@@ -184,7 +169,7 @@ void TChangeSession::LookUp(const TChangeRequest& request, TCheckPurpose purpose
         try {
             verdict = CheckRequestInRateTable(request, db);
         } catch (...) {
-            error = CaughtText();
+            error = OperatorText(std::current_exception());
         }
         Reply([this, request, purpose, verdict, error] { Checked(request, purpose, verdict, error); });
     });
@@ -264,7 +249,7 @@ void TChangeSession::StartRun(const TChangeRequest& request, TRunKind kind)
             end.outcome = TRunOutcome::Cancelled;
         } catch (...) {
             end.outcome = TRunOutcome::RolledBack;
-            end.errorText = CaughtText();
+            end.errorText = OperatorText(std::current_exception());
         }
         if (commitPoint_.Cancelled()) {
             // A cancelled connection refuses every later statement: the next job logs in afresh.

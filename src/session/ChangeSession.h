@@ -206,7 +206,7 @@ private:
     TSessionState state_ = TSessionState::Idle;
     bool stopped_ = false;
 
-    TAppKind detectedApp_{};
+    TAppKind detectedApp_ = TAppKind::None;
     bool vatIncluded_ = false;
     bool detected_ = false;
     // The installation's, from detection or from the resumed schedule: what the record names.

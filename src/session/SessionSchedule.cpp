@@ -5,6 +5,7 @@
 #include "ChangeSession.h"
 
 #include "Detection.h"
+#include "Errors.h"
 #include "ScheduleGuard.h"
 #include "SettingsFile.h"
 #include "ShellShortcut.h"
@@ -45,17 +46,6 @@ QString NoEntryText(const std::string& entryPath)
            + QStringLiteral(". A alteração fica agendada, mas só será executada se este programa estiver aberto à "
                             "hora marcada: depois de terminar a sessão ou reiniciar o computador, o agendamento não "
                             "será retomado automaticamente.");
-}
-
-QString CaughtText()
-{
-    try {
-        throw;
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return QStringLiteral("Ocorreu um erro inesperado");
-    }
 }
 
 }  // namespace
@@ -142,7 +132,7 @@ void TChangeSession::ScheduleTick()
     } catch (...) {
         // A settings file or lock out of reach for a moment (a backup or an antivirus holding
         // it) is tried again at the next tick, as a database out of reach is.
-        RetryLater(CaughtText());
+        RetryLater(OperatorText(std::current_exception()));
         return;
     }
     switch (claim) {
@@ -185,7 +175,7 @@ void TChangeSession::Attempt()
             db.setConnectionString(connection);
             db.setConnected(true);
         } catch (...) {
-            failure = CaughtText();
+            failure = OperatorText(std::current_exception());
             if (failure.isNull())
                 failure = QStringLiteral("");
         }

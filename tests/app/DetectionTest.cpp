@@ -160,7 +160,7 @@ private slots:
         QCOMPARE(h.window().isVisible(), !closed);
         if (closed)
             return;
-        QCOMPARE(h.window().DetectedApp(), found ? software : QStringLiteral("Nenhum"));
+        QCOMPARE(AppName(h.window().DetectedApp()), found ? software : QStringLiteral("Nenhum"));
         QCOMPARE(h.child("msg1")->isHidden(), found);
         QCOMPARE(h.child("btnext1")->isHidden(), !found);
         if (found)

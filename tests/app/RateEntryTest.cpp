@@ -392,7 +392,7 @@ private slots:
         // And back, into a window that has not detected anything: the application is the
         // session's, not the controls'.
         TWindowHarness other;
-        request.app = TAppKind();
+        request.app = TAppKind::None;
         request.moment = QDateTime(QDate(2025, 1, 1), QTime(22, 0, 47));
         other.window().LoadRequest(request);
         QCOMPARE(other.state(), fields);

@@ -114,7 +114,7 @@ private slots:
         TChangeRequest expected = request;
         expected.moment = QDateTime(now_.date(), QTime(15, 3, 47));  // whole seconds
         QCOMPARE(Describe(stored.request), Describe(expected));
-        QCOMPARE(stored.request.app, QStringLiteral("Varlo"));
+        QCOMPARE(AppName(stored.request.app), QStringLiteral("Varlo"));
         QCOMPARE(stored.connectionString, QStringLiteral("FILE NAME=.\\Varlo.UDL"));
         const QString program = h->window().Environment().executablePath;
         const QString entry = QString::fromUtf8(FileBytes(EntryPath()));
@@ -228,7 +228,7 @@ private slots:
 
         QCOMPARE(h->window().ActivePage(), int(tabwait));
         QCOMPARE(Describe(h->window().RequestFromControls()), Describe(written));
-        QCOMPARE(h->window().DetectedApp(), QStringLiteral("Quibon"));
+        QCOMPARE(AppName(h->window().DetectedApp()), QStringLiteral("Quibon"));
         QCOMPARE(h->window().cn().connectionString(), QStringLiteral("FILE NAME=.\\Quibon.UDL"));
         for (const char* shown : {"oparredondar", "casas"})
             QVERIFY2(!h->child(shown)->isHidden(), shown);  // the option rules ran

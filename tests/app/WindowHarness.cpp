@@ -113,7 +113,7 @@ QString TWindowHarness::state(const QString& names) const
 TChangeRequest RequestOf(const QString& app, const QString& fields)
 {
     TChangeRequest request;
-    request.app = app;
+    request.app = AppKindNamed(app).value_or(TAppKind::None);
     TChangeOptions& o = request.options;
     QHash<QString, bool*> flags = {{"opnovataxa", &o.keepCurrentRate}, {"opcompra", &o.purchasePrices},
                                    {"opvenda", &o.salePrices},        {"oparredondar", &o.roundPrices}};
@@ -146,7 +146,7 @@ QString Describe(const TChangeRequest& r)
     const TChangeOptions& o = r.options;
     parts << QStringLiteral("keep %1 purchase %2 sale %3 round %4 places '%5'")
                  .arg(o.keepCurrentRate).arg(o.purchasePrices).arg(o.salePrices).arg(o.roundPrices).arg(o.places);
-    parts << r.app << r.moment.toString(Qt::ISODateWithMs);
+    parts << AppName(r.app) << r.moment.toString(Qt::ISODateWithMs);
     return parts.join(QStringLiteral(" | "));
 }
 

@@ -385,6 +385,7 @@ private slots:
         QTest::newRow("trailing blank") << "db" << "Erro " << "Erro ";
         QTest::newRow("trailing line break") << "db" << "Erro\n" << "Erro\n";
         QTest::newRow("empty") << "std" << "" << "";
+        QTest::newRow("not an exception") << "int" << "" << "Ocorreu um erro inesperado.";
     }
 
     void errorReport()
@@ -400,6 +401,8 @@ private slots:
                 throw TDbError(text);
             if (kind == "request")
                 throw TRequestError(text);
+            if (kind == "int")
+                throw 42;
             throw std::runtime_error(text.toStdString());
         });
         const std::vector<TShownBox> expected = {{TShownBox::Message, shown, QStringLiteral("Taxas de IVA")}};

@@ -247,7 +247,7 @@ void Schedule(Tmain& window)
                    && a.description == b.description,
                QStringLiteral("row %1 reads back as %2 %3 %4").arg(i + 1).arg(b.existing, b.replacement, b.description));
     }
-    Expect(stored.app == window.DetectedApp(), QStringLiteral("the application reads back as %1").arg(stored.app));
+    Expect(stored.app == window.DetectedApp(), QStringLiteral("the application reads back as %1").arg(AppName(stored.app)));
     Say(QStringLiteral("start-up entry: %1").arg(QDir::toNativeSeparators(entry)));
 #ifdef _WIN32
     ReadBackShortcut(entry, QCoreApplication::applicationFilePath());

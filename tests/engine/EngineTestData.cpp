@@ -7,8 +7,7 @@ TChangeRequest Request(const QString& app, std::initializer_list<TRatePair> rows
                        const QString& options, const QString& places)
 {
     TChangeRequest r;
-    r.app = app;
-    r.vatIncluded = true;
+    r.app = AppKindNamed(app).value_or(TAppKind::None);
     int i = 0;
     for (const auto& row : rows)
         if (i < 3) r.rows[i++] = row;

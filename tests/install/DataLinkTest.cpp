@@ -2,6 +2,9 @@
 // ODBC connection each one turns into.
 
 #include "DataLink.h"
+#include "FileLookup.h"
+#include "OdbcLink.h"
+#include "OleDbString.h"
 #include "Installation.h"
 #include "TDbConnection.h"
 #include "TempInstallation.h"
@@ -232,6 +235,8 @@ private slots:
         QTest::addColumn<QStringList>("drivers");
         QTest::addColumn<QString>("mentioned");
         QTest::newRow("unknown provider") << "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=c:\\loja.mdb;Jet OLEDB:Database Password=Segredo9" << kSqlServerDrivers << "Microsoft.Jet.OLEDB.4.0";
+        QTest::newRow("only SQLNCLI and MSOLEDBSQL take an ending") << "Provider=SQLOLEDBX;Password=Segredo9" << kSqlServerDrivers
+                                                                << "(suportados: SQLOLEDB, SQLNCLI, MSOLEDBSQL e MSDASQL)";
         QTest::newRow("no SQL Server driver") << "Provider=SQLOLEDB.1;Password=Segredo9;User ID=sa;Data Source=srv" << QStringList{"SQLite3"} << "ODBC Driver 18 for SQL Server";
         QTest::newRow("ODBC without source") << "Provider=MSDASQL.1;Password=Segredo9" << QStringList{} << "Data Source";
         QTest::newRow("FreeTDS cannot carry };") << "Provider=SQLOLEDB.1;Password='Segredo9};';User ID=sa;Data Source=srv" << QStringList{"FreeTDS"} << "\"Password\" no ficheiro de ligação contém \"};\"";

@@ -42,30 +42,64 @@ private slots:
         QCOMPARE(inst_->scalar("SELECT descricao FROM iva WHERE factor=23").toString(), QString("Normal"));
     }
 
-    // Statements that fail raise the driver's own text; a missing data-link file names itself.
+    // Statements that fail raise the driver's own text, after a sentence of ours (which starts
+    // as "cause") when the text shows what the operator can act on; a missing data-link file
+    // names itself. "before" runs first on the same connection, or is "lock": another
+    // connection holds the database for writing. SQL Server's words come from a trigger.
     void failuresRaise_data()
     {
         QTest::addColumn<QString>("connection");
+        QTest::addColumn<QString>("before");
         QTest::addColumn<QString>("sql");
         QTest::addColumn<bool>("read");
+        QTest::addColumn<QString>("cause");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("missing table") << "FILE NAME=.\\Varlo.UDL" << "SELECT * FROM config" << true << "no such table: config";
-        QTest::newRow("bad command") << "FILE NAME=.\\Varlo.UDL" << "UPDATE produtos SET nada=1" << false << "no such column: nada";
-        QTest::newRow("missing file, Open") << "FILE NAME=.\\Nenhum.UDL" << "SELECT * FROM configuracao" << true << "Nenhum.UDL";
-        QTest::newRow("missing file, ExecSQL") << "FILE NAME=.\\Meltra.UDL" << "DELETE FROM iva" << false << "Meltra.UDL";
+        const QString v = "FILE NAME=.\\Varlo.UDL", locked = "A base de dados está bloqueada por outro programa",
+                      readOnly = "A base de dados só permite leitura", full = "Não há espaço", missing = "Falta uma tabela";
+        QTest::newRow("missing table") << v << "" << "SELECT * FROM config" << true << missing << "no such table: config";
+        QTest::newRow("bad command") << v << "" << "UPDATE produtos SET nada=1" << false << missing << "no such column: nada";
+        QTest::newRow("locked") << v << "lock" << "DELETE FROM iva" << false << locked << "database is locked";
+        QTest::newRow("read-only") << v << "PRAGMA query_only=1" << "DELETE FROM iva" << false << readOnly << "readonly database";
+        QTest::newRow("full") << v << "PRAGMA max_page_count=1" << "CREATE TABLE c (x)" << false << full << "disk is full";
+        const QList<QPair<QString, QString>> server = {
+            {locked, "Lock request time out period exceeded."}, {readOnly, "Failed to update database \"V\" because the database is read-only."},
+            {locked, "Transaction (Process ID 53) was deadlocked on lock resources with another process and has been chosen as the deadlock victim."},
+            {full, "Could not allocate space for object 'dbo.iva' in database 'V' because the 'PRIMARY' filegroup is full."},
+            {full, "The transaction log for database 'V' is full due to 'LOG_BACKUP'."}, {missing, "Invalid object name 'iva'."},
+            {missing, "Invalid column name 'pvp2'."}, {"[SQLite]", "Violation of PRIMARY KEY constraint 'PK_iva'."}};
+        for (const auto& [cause, words] : server)
+            QTest::newRow(qPrintable(words)) << v << "CREATE TRIGGER t BEFORE DELETE ON iva BEGIN SELECT RAISE(ABORT, '"
+                    + QString(words).replace("'", "''") + "'); END" << "DELETE FROM iva" << false << cause << words;
+        QTest::newRow("missing file, Open") << "FILE NAME=.\\Nenhum.UDL" << "" << "SELECT * FROM configuracao" << true << "O ficheiro" << "Nenhum.UDL";
+        QTest::newRow("missing file, ExecSQL") << "FILE NAME=.\\Meltra.UDL" << "" << "DELETE FROM iva" << false << "O ficheiro" << "Meltra.UDL";
     }
     void failuresRaise()
     {
         QFETCH(QString, connection);
+        QFETCH(QString, before);
         QFETCH(QString, sql);
         QFETCH(bool, read);
+        QFETCH(QString, cause);
         QFETCH(QString, expected);
+        auto writer = inst_->connect();
+        if (before == "lock") {
+            inst_->setLockTimeout(100);
+            writer->BeginTransaction();
+            writer->setSQL("UPDATE iva SET descricao = descricao");
+            writer->ExecSQL();
+            before.clear();
+        }
         TDbConnection db;
         db.setConnectionString(connection);
+        if (!before.isEmpty()) {
+            db.setSQL(before);
+            db.ExecSQL();
+        }
         db.setSQL(sql);
         const QString error = ErrorOf([&] { read ? db.Open() : db.ExecSQL(); });
-        QVERIFY2(error.contains(expected), qPrintable(error));
+        QVERIFY2(error.startsWith(cause) && error.contains(expected), qPrintable(error));
         QVERIFY(db.IsEmpty());
+        writer.reset();
         QCOMPARE(inst_->scalar("SELECT count(*) FROM iva").toInt(), 4);
     }
 

@@ -34,7 +34,7 @@ QString ProbeUnlisted(const QString& folder)
     if (root && seteuid(65534) != 0)
         return QStringLiteral("no other user");
     const bool listed = !QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).empty();
-    const QString detected = listed ? QStringLiteral("listed") : ProbeInstalledApp(folder);
+    const QString detected = listed ? QStringLiteral("listed") : AppName(ProbeInstalledApp(folder));
     if (root && seteuid(0) != 0)
         qFatal("could not become root again");
     chmod(QFile::encodeName(folder).constData(), 0700);
@@ -84,13 +84,13 @@ private slots:
         for (const QString& f : files)
             QVERIFY2(MakeEntry(QDir(dir.path()), f), qPrintable(f));
         const bool unlisted = QByteArray(QTest::currentDataTag()).startsWith("unlisted");
-        QCOMPARE(unlisted ? ProbeUnlisted(dir.path()) : ProbeInstalledApp(dir.path()), detected);
+        QCOMPARE(unlisted ? ProbeUnlisted(dir.path()) : AppName(ProbeInstalledApp(dir.path())), detected);
     }
 
     void connectionStrings()
     {
-        QCOMPARE(ConnectionStringFor("Tosvel"), QString("FILE NAME=.\\Tosvel.UDL"));
-        QCOMPARE(ConnectionStringFor("Nenhum"), QString("FILE NAME=.\\Nenhum.UDL"));
+        QCOMPARE(ConnectionStringFor(TAppKind::Tosvel), QString("FILE NAME=.\\Tosvel.UDL"));
+        QCOMPARE(ConnectionStringFor(TAppKind::None), QString("FILE NAME=.\\Nenhum.UDL"));
     }
 };
 

@@ -30,6 +30,8 @@ private slots:
             "UPDATE iva SET descricao = 'GETDATE() e TOP 1' WHERE factor=23",
             "UPDATE iva SET descricao = 'it''s GETDATE()' WHERE factor=23",
             "SELECT [getdate()] FROM \"TOP 1\"",
+            "SELECT [a]]GETDATE()] FROM iva",
+            "SELECT 'never closed'' GETDATE()",
             "SELECT MYGETDATE() FROM iva",
             "SELECT GETDATE_X() FROM iva",
             "SELECT GETDATE FROM iva",

@@ -101,8 +101,8 @@ private slots:
             QCOMPARE(inst.scalar("SELECT count(*) FROM iva WHERE factor2 IS NULL").toInt(), 0);
 
         // The program finds it and opens it through its own path.
-        const QString detected = ProbeInstalledApp(QDir::currentPath());
-        QCOMPARE(detected, app);
+        const TAppKind detected = ProbeInstalledApp(QDir::currentPath());
+        QCOMPARE(AppName(detected), app);
         TDbConnection db;
         db.setConnectionString(ConnectionStringFor(detected));
         db.setSQL("SELECT * FROM " + config);
@@ -184,7 +184,7 @@ private slots:
         QCOMPARE(QFileInfo::exists(inst.folder() + "/quibon.ini"), ini);
         for (const QString table : {"iva", "produtos", "configuracao", "configpostos"})
             QCOMPARE(inst.scalar("SELECT count(*) > 0 FROM " + table).toInt(), sample ? 1 : 0);
-        QCOMPARE(ProbeInstalledApp(inst.folder()), QString(udl && ini ? "Quibon" : "Nenhum"));
+        QCOMPARE(AppName(ProbeInstalledApp(inst.folder())), QString(udl && ini ? "Quibon" : "Nenhum"));
     }
 
     // Making an installation again over an old one starts afresh: no stale data or files.

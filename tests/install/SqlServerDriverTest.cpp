@@ -2,7 +2,8 @@
 // scripts/setup) through the program's own connection, and a loopback listener in place of
 // the server: what the driver puts in its login packet, and what the operator then reads.
 
-#include "DataLink.h"
+#include "DriverManager.h"
+#include "OdbcLink.h"
 #include "Installation.h"
 #include "TDbConnection.h"
 #include "TdsListener.h"

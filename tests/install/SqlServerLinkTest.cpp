@@ -3,7 +3,7 @@
 // driver manager, hence the separate executable) in which "ODBC Driver 17 for SQL Server" is
 // the SQLite driver in disguise: the string built for SQL Server is really sent and answered.
 
-#include "DataLink.h"
+#include "DriverManager.h"
 #include "Installation.h"
 #include "TDbConnection.h"
 #include "TempInstallation.h"

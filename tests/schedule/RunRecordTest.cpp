@@ -19,7 +19,7 @@ TRunStart Start()
     s.start = QDateTime(QDate(2026, 3, 1), QTime(9, 30, 5));
     s.user = QStringLiteral("joão");
     s.computer = QStringLiteral("LOJA-1");
-    s.app = QStringLiteral("Quibon");
+    s.app = TAppKind::Quibon;
     s.dataLink = QStringLiteral("C:\\Quibon\\Quibon.UDL");
     s.kind = TRunKind::Scheduled;
     s.request.rows[1] = {true, QStringLiteral("23"), QStringLiteral("22"), QStringLiteral("Taxa \"normal\"")};

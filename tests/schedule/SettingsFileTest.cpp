@@ -1,6 +1,7 @@
 // The settings file as the Windows INI service keeps it (byte layout, case, defaults, the
 // whole-number booleans), and its moment reading back as the same second in every locale.
 
+#include "Detection.h"
 #include "SettingsFile.h"
 #include "TempInstallation.h"
 #include <QtTest>
@@ -21,7 +22,7 @@ QStringList Fields(const TChangeRequest& r) {
     for (const auto& row : r.rows) out << QString::number(row.enabled) << row.existing << row.replacement << row.description;
     const TChangeOptions& o = r.options;
     for (bool on : {o.keepCurrentRate, o.purchasePrices, o.salePrices, o.roundPrices}) out << QString::number(on);
-    return out << o.places << r.moment.toString(Qt::ISODateWithMs) << r.app;
+    return out << o.places << r.moment.toString(Qt::ISODateWithMs) << AppName(r.app);
 }
 
 TChangeRequest Sample() {
@@ -30,7 +31,7 @@ TChangeRequest Sample() {
     r.rows[1] = {false, "06", "7", QString::fromUtf8("Taxa € reduzida")};
     r.rows[2] = {true, "", "", ""};
     r.options = {true, false, true, false, "3"};
-    r.app = "Quibon";
+    r.app = TAppKind::Quibon;
     r.moment = QDateTime(QDate(2026, 3, 14), QTime(22, 0, 47));
     return r;
 }
@@ -56,7 +57,7 @@ private slots:
         for (auto& row : flipped.rows) row.enabled = !row.enabled;
         flipped.options = {false, true, false, true, ""};
         flipped.rows[2].description = QString(50, QChar(0xE9));
-        flipped.app = "Meltra";
+        flipped.app = TAppKind::Meltra;
         flipped.moment = QDateTime(QDate(2099, 12, 31), QTime(23, 59, 59));
         QTest::addRow("flipped") << flipped;
         // What the reading strips (blanks at an end, enclosing quotes) is written so as to come back.
@@ -69,10 +70,10 @@ private slots:
     }
     void everyKeyRoundTrips() {
         QFETCH(TChangeRequest, request);
-        WriteSettingsFile(path_, request, "FILE NAME=.\\" + request.app + ".UDL");
+        WriteSettingsFile(path_, request, ConnectionStringFor(request.app));
         const TSchedule s = ReadSettingsFile(path_, kNow);
         QCOMPARE(Fields(s.request), Fields(request));
-        QCOMPARE(s.connectionString, "FILE NAME=.\\" + request.app + ".UDL");
+        QCOMPARE(s.connectionString, ConnectionStringFor(request.app));
     }
 
     // A new file as the INI service makes it: one section, keys in writing order, ANSI
@@ -99,6 +100,7 @@ private slots:
         const TField anterior = [](const TSchedule& s) { return QVariant(s.request.rows[0].existing); };
         const TField moment = [](const TSchedule& s) { return QVariant(s.request.moment); };
         const TField soft = [](const TSchedule& s) { return QVariant(s.connectionString); };
+        const TField app = [](const TSchedule& s) { return QVariant(AppName(s.request.app)); };
         const QByteArray h = "[OPCOES]\r\n";
 
         QTest::addRow("only header: rows on") << h << taxa3 << QVariant(true);
@@ -123,6 +125,7 @@ private slots:
         QTest::addRow("empty value") << h + "TAXA1=\r\n" << taxa1 << QVariant(true);
         QTest::addRow("too big") << h + "CRIARNOVA=99999999999\r\n" << criar << QVariant(false);
         QTest::addRow("key case") << h + "taxa1=0\r\n" << taxa1 << QVariant(false);
+        QTest::addRow("application name case") << h + "APLICACAO=qUIBON\r\n" << app << QVariant("Quibon");
         QTest::addRow("section case") << QByteArray("[opcoes]\r\nCasas=4\r\n") << casas << QVariant("4");
         QTest::addRow("blanks around key") << h + "  CASAS =4\r\n" << casas << QVariant("4");
         QTest::addRow("LF only") << QByteArray("[OPCOES]\nCASAS=5\nTAXA1=0") << casas << QVariant("5");
@@ -219,6 +222,12 @@ private slots:
         row("garbage", "DATAHORA=garbage", "DATAHORA 'garbage' não é uma data válida.");
         row("another locale's date", "DATAHORA=14.03.2026 22:00:47",
             "DATAHORA '14.03.2026 22:00:47' não é uma data válida.");
+        row("no application", "APLICACAO=", "APLICACAO '' não é uma das aplicações Varlo, Meltra, Quibon ou Tosvel.");
+        row("application Nenhum", "APLICACAO=Nenhum",
+            "APLICACAO 'Nenhum' não é uma das aplicações Varlo, Meltra, Quibon ou Tosvel.");
+        row("unknown application", "APLICACAO=quibonx",
+            "APLICACAO 'quibonx' não é uma das aplicações Varlo, Meltra, Quibon ou Tosvel.");
+        row("application in lower case", "APLICACAO=quibon", "");
         for (const char* places : {"0", "1", "99"})  // 0: every price rounded to whole euros
             QTest::addRow("rounding to %s places", places)
                 << QStringLiteral("CASAS=%1").arg(places)
@@ -245,7 +254,7 @@ private slots:
         QMap<QString, QString> keys = {{"TAXA1", "1"}, {"ANTERIOR", "13"}, {"NOVA", "23"}, {"DESCRICAO", "Normal"},
                                        {"TAXA2", "0"}, {"NOVA2", "7"}, {"DESCRICAO2", "Sete"}, {"TAXA3", "0"},
                                        {"ANTERIOR3", "6"}, {"PRECOSVENDA", "1"}, {"ARREDONDAR", "1"}, {"CASAS", "2"},
-                                       {"DATAHORA", "14/03/2026 22:00:47"}};
+                                       {"DATAHORA", "14/03/2026 22:00:47"}, {"APLICACAO", "Varlo"}};
         for (const QString& line : changes.split("\r\n", Qt::SkipEmptyParts))
             keys[line.section('=', 0, 0)] = line.section('=', 1);
         QByteArray bytes = "[OPCOES]\r\n";
@@ -276,7 +285,7 @@ private slots:
         QVERIFY2(bytes.startsWith("; feito \xE0 m\xE3o\r\n[OUTRA]\r\nTAXA1=9\r\n[opcoes]\r\nCASAS=2\r\nEXTRA=fica\r\n"
                                   "NOVA=13\r\nTAXA1=0\r\nANTERIOR=\r\nDESCRICAO=\r\nTAXA2=0\r\n"),
                  bytes.constData());
-        QVERIFY2(bytes.endsWith("APLICACAO=\r\n\r\n[FIM]\nY=2"), bytes.constData());
+        QVERIFY2(bytes.endsWith("APLICACAO=Nenhum\r\n\r\n[FIM]\nY=2"), bytes.constData());
         QCOMPARE(bytes.count("CASAS="), 1);
         QCOMPARE(bytes.count("\r\n"), 4 + 20 + 1 + 1);  // foreign lines, keys, EXTRA, blank
     }

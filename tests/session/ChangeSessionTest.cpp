@@ -25,7 +25,7 @@ TChangeRequest Request(bool ticked = true, const QString& existing = QStringLite
     TChangeRequest r;
     r.rows[0] = {ticked, existing, QStringLiteral("23"), QStringLiteral("23%")};
     r.options.salePrices = true;
-    r.app = QStringLiteral("Varlo");
+    r.app = TAppKind::Varlo;
     return r;
 }
 
@@ -69,7 +69,7 @@ public:
     bool detect()
     {
         session->Detect(QDir::currentPath());
-        return settled() && session->DetectedApp() == QStringLiteral("Varlo");
+        return settled() && session->DetectedApp() == TAppKind::Varlo;
     }
     QString record() const { return QString::fromUtf8(FileBytes(dir.filePath("TaxasIVA.log"))); }
 

@@ -174,7 +174,7 @@ void TTempInstallation::setLockTimeout(int milliseconds) const
 std::unique_ptr<TDbConnection> TTempInstallation::connect() const
 {
     auto db = std::make_unique<TDbConnection>();
-    db->setConnectionString(ConnectionStringFor(options_.app));
+    db->setConnectionString(ConnectionStringFor(AppKindNamed(options_.app).value_or(TAppKind::None)));
     return db;
 }
 

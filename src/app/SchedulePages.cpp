@@ -82,13 +82,16 @@ void Tmain::AgendaTimer()
     session_->ScheduleTick();
 }
 
-void Tmain::SessionAttemptFailed(const QDateTime& when, const QString& reason)
+void Tmain::SessionAttemptFailed(const QDateTime& when, const QString& reason, const QDateTime& next)
 {
     // The retries make no sound, but an operator who looks sees why the change has not
-    // happened yet.
-    ultimafalha->setText(QStringLiteral("A última tentativa, em %1 às %2, falhou: %3")
-                             .arg(QLocale().toString(when.date(), QLocale::ShortFormat),
-                                  when.toString(QStringLiteral("HH:mm")), ErrorReportText(reason)));
+    // happened yet, and when it is tried again.
+    QString text = QStringLiteral("A última tentativa, em %1 às %2, falhou: %3")
+                       .arg(QLocale().toString(when.date(), QLocale::ShortFormat),
+                            when.toString(QStringLiteral("HH:mm")), ErrorReportText(reason));
+    if (next.isValid())
+        text += QStringLiteral(" Nova tentativa às ") + next.toString(QStringLiteral("HH:mm")) + u'.';
+    ultimafalha->setText(text);
     ultimafalha->setToolTip(ultimafalha->text());
 }
 

@@ -151,7 +151,7 @@ private:
     void SessionRefused(const TRefusal& refusal);
     void SessionAccepted(TCheckPurpose purpose);
     void SessionRunEnded(const TRunEnd& end);
-    void SessionAttemptFailed(const QDateTime& when, const QString& reason);
+    void SessionAttemptFailed(const QDateTime& when, const QString& reason, const QDateTime& next);
     void SessionScheduleEnded(TScheduleEnd end, const QString& warning);
 
     // scheduling, the scheduled run, the tray

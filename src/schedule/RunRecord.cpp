@@ -117,7 +117,9 @@ QString ComputerName()
     return name.isEmpty() ? QStringLiteral("(desconhecido)") : name;
 }
 
-TRunRecord::TRunRecord(const QString& settingsPath, const TRunStart& start, const QString& fallbackFolder)
+TRunRecord::TRunRecord(const QString& settingsPath, const TRunStart& start, const QString& fallbackFolder,
+                       TStartBlock when)
+    : settingsPath_(settingsPath), fallbackFolder_(fallbackFolder)
 {
     id_ = start.start.toString(QStringLiteral("yyyyMMdd-HHmmss-")) + QString::number(QCoreApplication::applicationPid())
         + QLatin1Char('-') + QString::number(QRandomGenerator::global()->generate() % 0x10000, 16);
@@ -143,20 +145,37 @@ TRunRecord::TRunRecord(const QString& settingsPath, const TRunStart& start, cons
                  .arg(YesNo(o.keepCurrentRate), YesNo(o.purchasePrices), YesNo(o.salePrices), YesNo(o.roundPrices),
                       o.places);
 
-    const QByteArray block = Block(lines);
-    for (const QString& place : RunLogPlaces(settingsPath, fallbackFolder)) {
+    startBlock_ = Block(lines);
+    if (when == TStartBlock::Now)
+        WriteStart();
+}
+
+void TRunRecord::WriteStart()
+{
+    if (started_)
+        return;
+    started_ = true;
+    for (const QString& place : RunLogPlaces(settingsPath_, fallbackFolder_)) {
         // The lock first: a start block is never seen without the lock that says it is alive.
         auto lock = std::make_unique<QLockFile>(LockPath(place, id_));
         lock->setStaleLockTime(0);
         QDir().mkpath(QFileInfo(place).absolutePath());
         if (!lock->tryLock(0))
             continue;
-        if (Append(place, block)) {
+        if (Append(place, startBlock_)) {
             path_ = place;
             lock_ = std::move(lock);
             return;
         }
     }
+}
+
+bool TRunRecord::Discard()
+{
+    if (started_)
+        return false;
+    finished_ = true;
+    return true;
 }
 
 TRunRecord::~TRunRecord() = default;
@@ -180,6 +199,8 @@ void TRunRecord::RowDone(int row, qint64 productsMoved)
 
 void TRunRecord::commitLine(TCommit stage, const char* name)
 {
+    // A deferred start block goes in first: a commit must never be recorded without its run.
+    WriteStart();
     commit_ = stage;
     if (!path_.isEmpty())
         Append(path_, Block({Header(name, id_)}));
@@ -222,7 +243,10 @@ TRunHooks TRunRecord::AroundCommit(TRunHooks hooks)
 
 void TRunRecord::Finish(TRunOutcome outcome, const QString& errorText, const QDateTime& end)
 {
-    if (finished_ || path_.isEmpty())
+    if (finished_)
+        return;
+    WriteStart();
+    if (path_.isEmpty())
         return;
     finished_ = true;
     // The commit decides: what failed after it returned did not undo it, and a commit that
@@ -256,6 +280,16 @@ void TRunRecord::Finish(TRunOutcome outcome, const QString& errorText, const QDa
     block += Block({QStringLiteral("Resultado: ") + result});
     Append(path_, block);
     lock_.reset();  // unlocks and removes the lock file
+}
+
+void RecordRepeats(const QString& logPath, const QString& firstId, int count, const QDateTime& last)
+{
+    if (logPath.isEmpty() || count <= 0)
+        return;
+    Append(logPath, Block({Header("Repetições", firstId),
+                           QStringLiteral("Tentativas seguintes com o mesmo resultado: %1; a última em %2")
+                               .arg(count)
+                               .arg(Stamp(last))}));
 }
 
 QStringList CloseInterruptedRuns(const QString& settingsPath, const QDateTime& now, const QString& fallbackFolder)

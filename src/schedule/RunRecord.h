@@ -49,8 +49,14 @@ QString ComputerName();
 // observer of the run (on the run's thread; read only after the run has ended).
 class TRunRecord : public TRunObserver {
 public:
+    // When the start block is written: at once, or (a scheduled attempt that may only repeat
+    // the last one's failure) at the commit or at the end, whichever comes first, unless the
+    // record is discarded before. A deferred run that dies before its commit leaves no trace:
+    // it changed nothing.
+    enum class TStartBlock { Now, Deferred };
     // fallbackFolder: empty means the per-user folder of the schedule guard.
-    TRunRecord(const QString& settingsPath, const TRunStart& start, const QString& fallbackFolder = QString());
+    TRunRecord(const QString& settingsPath, const TRunStart& start, const QString& fallbackFolder = QString(),
+               TStartBlock when = TStartBlock::Now);
     ~TRunRecord() override;
 
     QString id() const { return id_; }
@@ -81,11 +87,21 @@ public:
 
     // The end block; errorText for a rolled-back run.
     void Finish(TRunOutcome outcome, const QString& errorText, const QDateTime& end);
+    // A deferred record that is not to be written after all: true when nothing of it reached
+    // the log; false once its start block is there (its commit was reached), when it must be
+    // finished as any other.
+    bool Discard();
 
 private:
     enum class TCommit { NotYet, Sent, Done, RolledBack };
     void commitLine(TCommit stage, const char* name);
 
+    void WriteStart();
+
+    QString settingsPath_;
+    QString fallbackFolder_;
+    QByteArray startBlock_;
+    bool started_ = false;
     QString id_;
     QString path_;
     std::unique_ptr<QLockFile> lock_;
@@ -94,6 +110,11 @@ private:
     TCommit commit_ = TCommit::NotYet;
     bool finished_ = false;
 };
+
+// Scheduled attempts that failed as the run firstId did, after it: one block for them all in
+// the log at logPath ("== Repetições <firstId> =="), with their count and the last one's time,
+// instead of a pair of blocks each.
+void RecordRepeats(const QString& logPath, const QString& firstId, int count, const QDateTime& last);
 
 // Start blocks of runs that died (no end block, nobody holding their lock; a lock whose owner
 // cannot be read counts as held until it is kUnreadableLockMinutes old at now) get an end

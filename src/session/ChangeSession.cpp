@@ -210,7 +210,11 @@ void TChangeSession::StartRun(const TChangeRequest& request, TRunKind kind)
     start.dataLink = DataLinkFileOf(connectionString_, QDir::currentPath());
     start.kind = kind;
     start.request = request;
-    record_ = std::make_unique<TRunRecord>(env_.settingsFile, start);
+    // An attempt that only repeats the last one's refusal is counted, not written out again.
+    const bool mayRepeat = kind == TRunKind::Scheduled && !repeats_.text.isNull();
+    record_ = std::make_unique<TRunRecord>(env_.settingsFile, start, QString(),
+                                           mayRepeat ? TRunRecord::TStartBlock::Deferred
+                                                     : TRunRecord::TStartBlock::Now);
     relay_ = std::make_unique<TRunRelay>(this, record_.get());
 
     // On the database thread, around the commit. The guard is left alone by this thread while
@@ -270,8 +274,17 @@ void TChangeSession::RunDone(const TRunEnd& ended)
     // A cancel that came from the end of the program, not from the operator.
     const TRunOutcome recorded =
         stopped_ && end.outcome == TRunOutcome::Cancelled ? TRunOutcome::Interrupted : end.outcome;
-    if (record_)
+    if (end.kind == TRunKind::Scheduled && recorded == TRunOutcome::RolledBack && end.errorText == repeats_.text
+        && record_->Discard()) {
+        ++repeats_.count;
+        repeats_.last = env_.clock();
+    } else {
+        if (end.kind == TRunKind::Scheduled)
+            EndRepeats();
         record_->Finish(recorded, end.errorText, env_.clock());
+        if (end.kind == TRunKind::Scheduled && recorded == TRunOutcome::RolledBack)
+            repeats_ = {end.errorText, record_->path(), record_->id(), 0, QDateTime()};
+    }
     record_.reset();
     relay_.reset();
     lastOutcome_ = end.outcome;
@@ -308,4 +321,5 @@ void TChangeSession::Stop()
     db_.Stop();
     // The run's end, queued by the finished thread: its record gets its last block.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    EndRepeats();
 }

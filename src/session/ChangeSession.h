@@ -172,8 +172,9 @@ signals:
     void RowStarted(int row);
     void RunEnded(const TRunEnd& end);
     // A scheduled attempt that could not make the change, to be tried again; reason is the
-    // driver's or the file's text.
-    void AttemptFailed(const QDateTime& when, const QString& reason);
+    // driver's or the file's text; next, when valid, is the earliest moment of the next
+    // attempt (failures that reach the database are tried again less and less often).
+    void AttemptFailed(const QDateTime& when, const QString& reason, const QDateTime& next);
     void ScheduleEnded(TScheduleEnd end, const QString& warning);
 
 private:
@@ -197,7 +198,11 @@ private:
 
     void Attempt();
     void Connected(const QString& failure);
-    void RetryLater(const QString& reason);
+    // Back to waiting after a check that could not go on. backOff: the attempt reached the
+    // database (or tried to), and the next one waits longer.
+    void RetryLater(const QString& reason, bool backOff);
+    // Scheduled runs refused alike stop repeating: their count goes into the record.
+    void EndRepeats();
     QString DropInDoubtSchedule();
     void RemoveSchedule();
 
@@ -232,4 +237,16 @@ private:
     QTimer agenda_;
     // A failed scheduled run is reported once; the retries after it are silent.
     bool failureReported_ = false;
+    // Attempts that failed in a row, and the moment before which no other is made.
+    int failedAttempts_ = 0;
+    QDateTime nextAttempt_;
+    // Scheduled runs rolled back with the same words, in a row: the first one's blocks are in
+    // the record, the others only counted there once the repetition ends.
+    struct TRepeats {
+        QString text;
+        QString logPath;
+        QString firstId;
+        int count = 0;
+        QDateTime last;
+    } repeats_;
 };

@@ -18,6 +18,11 @@ namespace {
 
 const char kEntryName[] = "Qorvanta";
 
+// Minutes from a failed attempt to the next, by how many failed in a row: a server that is
+// down for the night, or a trigger that refuses every time, is not sent the whole change
+// every minute, yet a lock held for a moment costs only a minute.
+const int kRetryMinutes[] = {1, 2, 5, 10, 15};
+
 // Nothing tells whether the interrupted commit reached the database, and running the change
 // again could divide and multiply the prices a second time: the operator has to look.
 const QString kInDoubtText = QStringLiteral(
@@ -121,7 +126,8 @@ void TChangeSession::ScheduleTick()
         return;
     // Off first: nothing below may be entered twice, whatever it waits for.
     agenda_.stop();
-    if (env_.clock() < scheduled_.moment) {
+    const QDateTime now = env_.clock();
+    if (now < scheduled_.moment || (nextAttempt_.isValid() && now < nextAttempt_)) {
         agenda_.start();
         return;
     }
@@ -131,8 +137,8 @@ void TChangeSession::ScheduleTick()
         claim = guard_->Claim();
     } catch (...) {
         // A settings file or lock out of reach for a moment (a backup or an antivirus holding
-        // it) is tried again at the next tick, as a database out of reach is.
-        RetryLater(OperatorText(std::current_exception()));
+        // it) is tried again at the next tick.
+        RetryLater(OperatorText(std::current_exception()), false);
         return;
     }
     switch (claim) {
@@ -153,7 +159,7 @@ void TChangeSession::ScheduleTick()
     case TScheduleGuard::TClaim::LockUnreadable:
         // Most likely left by a power cut while it was written; waited for until it is old
         // enough to be taken over, and the wait page says until when.
-        RetryLater(guard_->unreadableLock().text);
+        RetryLater(guard_->unreadableLock().text, false);
         return;
     case TScheduleGuard::TClaim::Acquired:
         break;
@@ -188,7 +194,7 @@ void TChangeSession::Connected(const QString& failure)
     if (!failure.isNull()) {
         // Out of reach: put off to the next tick without a box, holding no lock meanwhile.
         guard_->Release();
-        RetryLater(failure);
+        RetryLater(failure, true);
         return;
     }
     StartRun(scheduled_, TRunKind::Scheduled);
@@ -197,6 +203,7 @@ void TChangeSession::Connected(const QString& failure)
 void TChangeSession::RunDoneScheduled(const TRunEnd& end)
 {
     if (end.outcome == TRunOutcome::Committed) {
+        failedAttempts_ = 0;
         RemoveSchedule();
         SetState(TSessionState::Finished);
         emit ScheduleEnded(TScheduleEnd::Done, QString());
@@ -206,20 +213,33 @@ void TChangeSession::RunDoneScheduled(const TRunEnd& end)
     // a backup at the chosen minute must not mean the change never happens. The operator is
     // told once; the box does not hold the retries up.
     guard_->Release();
-    RetryLater(end.errorText);
+    RetryLater(end.errorText, true);
     if (!failureReported_ && !stopped_) {
         failureReported_ = true;
         emit Failed(end.errorText);
     }
 }
 
-void TChangeSession::RetryLater(const QString& reason)
+void TChangeSession::RetryLater(const QString& reason, bool backOff)
 {
     SetState(TSessionState::Waiting);
     if (stopped_)
         return;
+    const QDateTime now = env_.clock();
+    QDateTime next;
+    if (backOff) {
+        ++failedAttempts_;
+        next = now.addSecs(60 * kRetryMinutes[qMin<int>(failedAttempts_, std::size(kRetryMinutes)) - 1]);
+        nextAttempt_ = next;
+    }
     agenda_.start();
-    emit AttemptFailed(env_.clock(), reason);
+    emit AttemptFailed(now, reason, next);
+}
+
+void TChangeSession::EndRepeats()
+{
+    RecordRepeats(repeats_.logPath, repeats_.firstId, repeats_.count, repeats_.last);
+    repeats_ = TRepeats();
 }
 
 QString TChangeSession::DropInDoubtSchedule()

@@ -186,7 +186,8 @@ private slots:
                 QVERIFY(QFile::rename(database + ".away", database));
             else if (tick == ticks - 1 && away == "settings")
                 QVERIFY(QDir().rmdir(site.settings) && QFile::rename(site.settings + ".away", site.settings));
-            now_ = now_.addSecs(60);
+            // A failed attempt is tried again after a while that grows to 15 minutes.
+            now_ = now_.addSecs(away.isEmpty() ? 60 : 15 * 60);
             Tick(h->window());
         }
 
@@ -335,7 +336,7 @@ private slots:
                 reader.rollback();
                 site.db->exec("DROP TRIGGER IF EXISTS recusa");
             }
-            now_ = now_.addSecs(60);
+            now_ = now_.addSecs(15 * 60);
             sent.clear();
             Tick(h->window());
         }

@@ -109,6 +109,13 @@ void Click(QWidget* widget)
     QApplication::sendEvent(window, &release);
 }
 
+// Waits for what a press started on the session's database thread, and for the window to show it.
+void Settle(Tmain& window)
+{
+    QApplication::processEvents();
+    Expect(WaitFor([&] { return !window.Session().Busy(); }, 60000), QStringLiteral("the session is still busy"));
+}
+
 void Type(const QString& text)
 {
     for (const QChar c : text) {
@@ -224,6 +231,7 @@ void ReadBackShortcut(const QString& path, const QString& program)
 void Schedule(Tmain& window)
 {
     Click(Control(window, QStringLiteral("BitBtn1")));
+    Settle(window);
     Expect(window.ActivePage() == tabagendar, QStringLiteral("the schedule page is not shown"));
     Control<QDateTimeEdit>(window, QStringLiteral("AdvDateTimePicker1"))
         ->setDateTime(QDateTime::currentDateTime().addSecs(-3600));
@@ -282,6 +290,7 @@ int main(int argc, char* argv[])
             Schedule(window);
         } else {
             Click(Control(window, QStringLiteral("btalterar")));
+            Settle(window);
             if (mode == QLatin1String("change")) {
                 Expect(window.ActivePage() == tabconcluido, QStringLiteral("the done page is not shown"));
                 Click(Control(window, QStringLiteral("Fechar")));

@@ -141,8 +141,9 @@ private slots:
         QCOMPARE(w.db->dump() == before, !events.contains(kCommitted));
     }
 
-    // A schedule due at once is made and removed; one whose run fails is tried again at the
-    // next tick, the failure reported once, and made then.
+    // A schedule due at once is made and removed; one whose run fails is tried again after a
+    // while that grows (a tick before it tries nothing), the failure reported once and recorded
+    // once with the count of its repetitions, and made then.
     void scheduled_data()
     {
         QTest::addColumn<int>("failures");
@@ -164,6 +165,12 @@ private slots:
         for (int attempt = 0; attempt <= failures; ++attempt) {
             if (attempt == failures)
                 w.db->exec("DROP TRIGGER IF EXISTS recusa");
+            if (attempt > 0) {
+                w.now = w.now.addSecs(60 * attempt - 1);  // a second before the back-off ends
+                w.session->ScheduleTick();
+                QVERIFY(w.session->Agenda().isActive());
+                w.now = w.now.addSecs(1);
+            }
             w.session->ScheduleTick();
             QVERIFY(w.settled());
             expected << "state Connecting" << "state Running";
@@ -176,6 +183,10 @@ private slots:
         }
         expected << "state Committing" << "state Finished" << kDone;
         QCOMPARE(w.events, expected);
+        const QString record = w.record();
+        QCOMPARE(record.count("== Início "), failures ? 2 : 1);
+        QCOMPARE(record.contains("Tentativas seguintes com o mesmo resultado: 1; a última em 2026-12-09 22:01:00"),
+                 failures == 2);
         QCOMPARE(w.db->scalar("SELECT COUNT(*) FROM produtos WHERE iva=13").toInt(), 0);
         QVERIFY(!QFile::exists(w.dir.filePath("Qorvanta.ini")));
         QVERIFY(!QFile::exists(QString::fromStdString(ShellShortcutPath(kStartupFolder, "Qorvanta"))));

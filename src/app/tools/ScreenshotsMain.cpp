@@ -126,9 +126,9 @@ int main(int argc, char* argv[])
         SaveDuringRun(window, folder, QStringLiteral("2-tabexec-progresso"), 2 + 10 + 6);
         window.findChild<QPushButton*>(QStringLiteral("btalterar"))->click();
         dialogs.yes = false;
-        window.cn().setObserver(nullptr);
-        if (window.ActivePage() != tabconcluido)
+        if (!WaitFor([&] { return window.ActivePage() == tabconcluido; }))
             throw std::runtime_error("the change did not reach the done page");
+        window.cn().setObserver(nullptr);
         Save(window, folder, QStringLiteral("3-tabconcluido"));
         window.SetActivePage(tabagendar);
         Save(window, folder, QStringLiteral("4-tabagendar"));
@@ -146,7 +146,7 @@ int main(int argc, char* argv[])
         change.rows[1] = {true, QStringLiteral("12"), QStringLiteral("13"), QStringLiteral("13%")};
         change.moment = QDateTime::currentDateTime().addSecs(-60);
         window.LoadRequest(change);
-        WriteSettingsFile(environment.settingsFile, change, window.cn().connectionString());
+        window.Session().Schedule(change);
         SaveDuringRun(window, folder, QStringLiteral("5-tabwait-progresso"), 10 + 4);
         // Shown again, the page checks the moment at once and runs the change.
         window.SetActivePage(tabagendar);

@@ -70,7 +70,14 @@ TResumption TChangeSession::Resume()
     case TScheduleGuard::TStart::Pending: {
         // Judged as stored, before a control could cut or change a value; no question is
         // asked again.
-        const TSchedule schedule = ReadSettingsFile(path, env_.clock());
+        TSchedule schedule = ReadSettingsFile(path, env_.clock());
+        // The statements are those of the kind stored: another application installed here
+        // would be sent statements for a database it does not have. None found is no
+        // contradiction: started from another folder, the login fails and is tried again.
+        const TAppKind installed = ProbeInstalledApp(QDir::currentPath());
+        if (schedule.refusal.isEmpty() && installed != TAppKind::None && installed != schedule.request.app)
+            schedule.refusal = QStringLiteral("APLICACAO '%1' não é a aplicação instalada nesta pasta (%2).")
+                                   .arg(AppName(schedule.request.app), AppName(installed));
         if (!schedule.refusal.isEmpty()) {
             guard_.reset();
             found.kind = TResumption::Refused;

@@ -212,6 +212,8 @@ private slots:
         QTest::newRow("moment unreadable") << "DATAHORA" << "31/02/2099 10:00:00"
                                            << QString::fromUtf8("DATAHORA '31/02/2099 10:00:00' não é uma data válida.");
         QTest::newRow("new rate too long") << "NOVA" << "100" << "NOVA '100' tem mais de 2 caracteres.";
+        QTest::newRow("another application than the one installed")
+            << "APLICACAO" << "quibon" << QString::fromUtf8("APLICACAO 'Quibon' não é a aplicação instalada nesta pasta (Varlo).");
         QTest::newRow("whole euros") << "CASAS" << "0"
                                      << QString::fromUtf8("CASAS '0': O número de casas de arredondamento deve estar "
                                                           "compreendido entre \"2\" e \"4\"!");

@@ -165,7 +165,7 @@ void TChangeSession::LookUp(const TChangeRequest& request, TCheckPurpose purpose
     SetState(TSessionState::Checking);
     db_.Post([this, request, purpose](TDbConnection& db) {
         TCheckVerdict verdict;
-        QString error;
+        std::optional<QString> error;
         try {
             verdict = CheckRequestInRateTable(request, db);
         } catch (...) {
@@ -176,11 +176,16 @@ void TChangeSession::LookUp(const TChangeRequest& request, TCheckPurpose purpose
 }
 
 void TChangeSession::Checked(const TChangeRequest& request, TCheckPurpose purpose, const TCheckVerdict& verdict,
-                             const QString& error)
+                             const std::optional<QString>& error)
 {
-    if (!error.isNull()) {
+    // The program ended during the look-ups: nothing is started any more.
+    if (stopped_) {
         SetState(TSessionState::Idle);
-        emit Failed(error);
+        return;
+    }
+    if (error) {
+        SetState(TSessionState::Idle);
+        emit Failed(*error);
         return;
     }
     if (!verdict.accepted) {

@@ -34,6 +34,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class TScheduleGuard;
 
@@ -190,14 +191,16 @@ private:
     }
 
     void LookUp(const TChangeRequest& request, TCheckPurpose purpose);
+    // error: the look-ups' failure, when they failed.
     void Checked(const TChangeRequest& request, TCheckPurpose purpose, const TCheckVerdict& verdict,
-                 const QString& error);
+                 const std::optional<QString>& error);
     void StartRun(const TChangeRequest& request, TRunKind kind);
     void RunDone(const TRunEnd& end);
     void RunDoneScheduled(const TRunEnd& end);
 
     void Attempt();
-    void Connected(const QString& failure);
+    // failure: why the login failed, when it did.
+    void Connected(const std::optional<QString>& failure);
     // Back to waiting after a check that could not go on. backOff: the attempt reached the
     // database (or tried to), and the next one waits longer.
     void RetryLater(const QString& reason, bool backOff);

@@ -182,26 +182,29 @@ void TChangeSession::Attempt()
     // A fresh login: the connection detection left may have died during the wait. This one
     // then carries the whole run.
     db_.Post([this, connection = scheduleConnection_](TDbConnection& db) {
-        QString failure;
+        std::optional<QString> failure;
         try {
             db.setConnected(false);
             db.setConnectionString(connection);
             db.setConnected(true);
         } catch (...) {
             failure = OperatorText(std::current_exception());
-            if (failure.isNull())
-                failure = QStringLiteral("");
         }
         Reply([this, failure] { Connected(failure); });
     });
 }
 
-void TChangeSession::Connected(const QString& failure)
+void TChangeSession::Connected(const std::optional<QString>& failure)
 {
-    if (!failure.isNull()) {
+    if (stopped_) {
+        guard_->Release();
+        SetState(TSessionState::Waiting);
+        return;
+    }
+    if (failure) {
         // Out of reach: put off to the next tick without a box, holding no lock meanwhile.
         guard_->Release();
-        RetryLater(failure, true);
+        RetryLater(*failure, true);
         return;
     }
     StartRun(scheduled_, TRunKind::Scheduled);

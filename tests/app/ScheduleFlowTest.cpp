@@ -214,7 +214,7 @@ private slots:
     {
         QFETCH(QTime, time);
         QFETCH(QString, hourMinute);
-        TChangeRequest written = RequestOf("Quibon", "Taxa1=1;anterior=13;nova=23;descricao=Normal 23;anterior2=6;nova2=7;"
+        TChangeRequest written = RequestOf("Varlo", "Taxa1=1;anterior=13;nova=23;descricao=Normal 23;anterior2=6;nova2=7;"
                                                      "descricao2=Sete;Taxa3=1;anterior3=23;nova3=21;descricao3=Vinte e um;"
                                                      "opnovataxa=1;opcompra=1;opvenda=1;oparredondar=1;casas=3");
         written.moment = QDateTime(QDate(2026, 3, 15), time);
@@ -228,8 +228,8 @@ private slots:
 
         QCOMPARE(h->window().ActivePage(), int(tabwait));
         QCOMPARE(Describe(h->window().RequestFromControls()), Describe(written));
-        QCOMPARE(AppName(h->window().DetectedApp()), QStringLiteral("Quibon"));
-        QCOMPARE(h->window().cn().connectionString(), QStringLiteral("FILE NAME=.\\Quibon.UDL"));
+        QCOMPARE(AppName(h->window().DetectedApp()), QStringLiteral("Varlo"));
+        QCOMPARE(h->window().cn().connectionString(), QStringLiteral("FILE NAME=.\\Varlo.UDL"));
         for (const char* shown : {"oparredondar", "casas"})
             QVERIFY2(!h->child(shown)->isHidden(), shown);  // the option rules ran
 

@@ -20,10 +20,10 @@ const char kSlowPrices[] = "CREATE TRIGGER lento BEFORE UPDATE OF precovenda ON 
 const char kRefusedMove[] = "CREATE TRIGGER recusa BEFORE UPDATE OF iva ON produtos WHEN NEW.iva = 23 "
                             "BEGIN SELECT RAISE(ABORT, 'artigo bloqueado'); END";
 
-TChangeRequest Request(bool ticked = true, const QString& existing = QStringLiteral("13"))
+TChangeRequest Request(const QString& existing = QStringLiteral("13"))
 {
     TChangeRequest r;
-    r.rows[0] = {ticked, existing, QStringLiteral("23"), QStringLiteral("23%")};
+    r.rows[0] = {true, existing, QStringLiteral("23"), QStringLiteral("23%")};
     r.options.salePrices = true;
     r.app = TAppKind::Varlo;
     return r;
@@ -107,11 +107,9 @@ private slots:
         const QStringList run = {"question", "state Checking", "state Running"};
         QTest::newRow("made") << Request() << false << true << ""
                               << run + QStringList{"state Committing", "state Idle", kCommitted};
-        QTest::newRow("refused by a rule") << Request(false) << false << true << ""
-                                           << QStringList{"refused Não definiu nada para alterar!"};
         QTest::newRow("Não at the question") << Request() << false << false << "" << QStringList{"question"};
         QTest::newRow("refused by a look-up")
-            << Request(true, "7") << false << true << ""
+            << Request("7") << false << true << ""
             << QStringList{"question", "state Checking", "state Idle",
                            "refused Não foi encontrada a primeira taxa existente, por favor indique uma taxa válida!"};
         QTest::newRow("rolled back") << Request() << false << true << kRefusedMove

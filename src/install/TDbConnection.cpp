@@ -257,6 +257,45 @@ bool TDbConnection::IsEmpty() const
     return !d->result || !d->hasRow;
 }
 
+bool TDbConnection::Next()
+{
+    if (!d->result || !d->hasRow)
+        return false;
+    d->hasRow = d->result->next();
+    if (!d->hasRow && d->result->lastError().isValid())
+        d->fail(d->result->lastError());
+    return d->hasRow;
+}
+
+QVariantList TDbConnection::Row() const
+{
+    QVariantList values;
+    if (!d->result || !d->hasRow)
+        return values;
+    const int count = d->result->record().count();
+    values.reserve(count);
+    for (int i = 0; i < count; ++i)
+        values << d->result->value(i);
+    return values;
+}
+
+QStringList TDbConnection::FieldNames() const
+{
+    QStringList names;
+    if (!d->result)
+        return names;
+    const QSqlRecord record = d->result->record();
+    for (int i = 0; i < record.count(); ++i)
+        names << record.fieldName(i);
+    return names;
+}
+
+QStringList TDbConnection::RowKey(const QString& table)
+{
+    d->connect();
+    return TableRowKey(d->database(), table);
+}
+
 bool TDbConnection::FindField(const QString& name) const
 {
     if (!d->result)

@@ -5,6 +5,8 @@
 #include "Errors.h"
 
 #include <QString>
+#include <QStringList>
+#include <QVariantList>
 #include <functional>
 #include <memory>
 
@@ -37,6 +39,12 @@ public:
     bool IsEmpty() const;              // true when the open result has no row
     bool FindField(const QString& name) const;      // without regard to case
     qint32 FieldByName(const QString& name) const;  // current row's value as a 32-bit integer
+    // Moves the open result to its next row; false past its last one. Rows are handed over as
+    // they are read, so a result of any size streams through.
+    bool Next();
+    // The current row's values in the result's column order, as the driver gives them.
+    QVariantList Row() const;
+    QStringList FieldNames() const;
     void Close();                      // harmless when nothing is open
     void ExecSQL();                    // command; connects first when needed
     // Rows the last command changed, as the driver counts them; -1 when it does not say.
@@ -55,6 +63,11 @@ public:
     // and makes it, and every later statement, fail with TDbCancelled. Rollback still works;
     // closing the connection clears the request.
     void Cancel();
+
+    // The columns that name one row of table, as the driver's catalogue tells: its primary
+    // key, else a unique index whose columns are all declared NOT NULL; empty when it has
+    // neither (or the driver cannot say). Connects first when needed; no statement is sent.
+    QStringList RowKey(const QString& table);
 
     // True when the engine at the other end says it is SQLite and the two T-SQL forms the
     // program uses (SELECT TOP n, GETDATE()) are translated before sending.

@@ -155,6 +155,32 @@ private slots:
         }
     }
 
+    // The columns that name a row of a table, from the driver's catalogue: a primary key (of one
+    // column or several, in the order the driver gives), else a unique index over columns that
+    // are all NOT NULL; a unique index over a column that may hold NULL names nothing.
+    void rowKey_data()
+    {
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<QStringList>("key");
+        QTest::newRow("primary key") << "CREATE TABLE t (a INTEGER, codigo VARCHAR(20) NOT NULL PRIMARY KEY, b INTEGER)"
+                                     << QStringList{"codigo"};
+        QTest::newRow("primary key of two columns")
+            << "CREATE TABLE t (loja INTEGER NOT NULL, ref INTEGER NOT NULL, PRIMARY KEY (ref, loja))"
+            << QStringList{"loja", "ref"};
+        QTest::newRow("unique and not null") << "CREATE TABLE t (a INTEGER UNIQUE, codigo VARCHAR(20) NOT NULL UNIQUE)"
+                                             << QStringList{"codigo"};
+        QTest::newRow("unique but nullable") << "CREATE TABLE t (codigo VARCHAR(20) UNIQUE, n INTEGER)" << QStringList();
+        QTest::newRow("no index") << "CREATE TABLE t (codigo VARCHAR(20) NOT NULL)" << QStringList();
+    }
+    void rowKey()
+    {
+        QFETCH(QString, table);
+        QFETCH(QStringList, key);
+        inst_->exec(table);
+        auto db = inst_->connect();
+        QCOMPARE(db->RowKey("t"), key);
+    }
+
     // The current row's value as a 32-bit integer; an invalid expected value means an error.
     void fieldByName_data()
     {

@@ -186,6 +186,8 @@ void Tmain::SessionRunEnded(const TRunEnd& end)
     case TRunOutcome::RolledBack:
         ReportError(end.errorText);
         break;
+    case TRunOutcome::Simulated:
+        break;  // a simulation's end has a page of its own
     }
 }
 

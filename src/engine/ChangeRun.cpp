@@ -29,7 +29,7 @@ public:
     explicit TCountingSink(const std::vector<TReadAnswer>& known) : known_(known) {}
     int count() const { return count_; }
 
-    qint64 Command(const QString&) override
+    qint64 Command(const QString&, const TStatementWhat&) override
     {
         ++count_;
         return -1;
@@ -72,13 +72,13 @@ public:
     }
     void setRow(int row) { row_ = row; }
 
-    qint64 Command(const QString& sql) override
+    qint64 Command(const QString& sql, const TStatementWhat& what) override
     {
         QElapsedTimer timer;
         timer.start();
         SendCommand(db_, sql);
         const qint64 rows = db_.RowsAffected();
-        report(sql, TStatementKind::Command, rows, timer.nsecsElapsed() / 1000);
+        report(sql, TStatementKind::Command, rows, timer.nsecsElapsed() / 1000, what);
         return rows;
     }
     bool HasRow(const QString& sql) override
@@ -122,11 +122,11 @@ private:
         return answers_.back();
     }
 
-    void report(const QString& sql, TStatementKind kind, qint64 rows, qint64 us)
+    void report(const QString& sql, TStatementKind kind, qint64 rows, qint64 us, const TStatementWhat& what = {})
     {
         ++done_;
         if (observer_)
-            observer_->StatementDone({sql, kind, rows, us, row_, done_, total_});
+            observer_->StatementDone({sql, kind, rows, us, row_, done_, total_, what});
     }
 
     TDbConnection& db_;
@@ -220,6 +220,7 @@ void RunChange(TDbConnection& db, const TChangeRequest& request, TRunKind kind,
     db.BeginTransaction();
     bool committing = false;
     try {
+        if (hooks.afterBegin) hooks.afterBegin();
         RunRows(
             out, request, kind,
             [&](int row) {
@@ -230,6 +231,11 @@ void RunChange(TDbConnection& db, const TChangeRequest& request, TRunKind kind,
                 if (observer) observer->RowDone(row, moved);
             });
         if (hooks.beforeCommit) hooks.beforeCommit();
+        if (kind == TRunKind::Simulation) {
+            // Every statement was sent and read back: nothing of it is kept.
+            db.Rollback();
+            return;
+        }
         committing = true;
         db.Commit();
     } catch (...) {

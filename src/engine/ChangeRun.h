@@ -12,14 +12,17 @@ enum class TRunVariant { ChangeRun, ScheduledFirstRow, ScheduledLaterRow };
 void RunRow(TDbConnection& db, const TRatePair& row, const TChangeOptions& options,
             const TAppKind& app, TRunVariant variant);
 
-enum class TRunKind { Immediate, Scheduled };
+// A simulation sends the statements of a change now, then rolls them back.
+enum class TRunKind { Immediate, Scheduled, Simulation };
 
-// Called around the commit: beforeCommit after the last statement (a throw rolls the change
-// back), afterCommit once the commit has returned, commitRolledBack when the commit returned
-// an error and the rollback after it succeeded (nothing was committed). The scheduled run
-// records its progress here so that a schedule is never applied twice nor dropped unmade.
-// The observer, when given, sees the run's progress and counts.
+// Called inside the transaction: afterBegin before its first statement, beforeCommit after
+// its last (a throw from either rolls the change back). Then around the commit: afterCommit
+// once it has returned, commitRolledBack when it returned an error and the rollback after it
+// succeeded (nothing was committed). The scheduled run records its progress here so that a
+// schedule is never applied twice nor dropped unmade. The observer, when given, sees the
+// run's progress and counts.
 struct TRunHooks {
+    std::function<void()> afterBegin;
     std::function<void()> beforeCommit;
     std::function<void()> afterCommit;
     std::function<void()> commitRolledBack;
@@ -27,7 +30,8 @@ struct TRunHooks {
 };
 
 // Every ticked row in order, as one transaction: committed after the last statement of the
-// last row, rolled back on any failure (the error then propagates unchanged). Rejects a
+// last row (a simulation rolled back there instead), rolled back on any failure (the error
+// then propagates unchanged). Rejects a
 // request whose rate or places texts cannot stand in a statement, or that asks for the
 // rounding without the sale update, before sending anything (TRequestError). A request with
 // no ticked row sends nothing and calls no hook.

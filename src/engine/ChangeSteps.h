@@ -3,6 +3,7 @@
 // the engine: callers go through RunRow / RunChange.
 
 #include "ChangeRun.h"
+#include "RunObserver.h"
 #include "TChangeRequest.h"
 #include <QString>
 #include <QStringList>
@@ -38,11 +39,18 @@ class TStatementSink {
 public:
     virtual ~TStatementSink() = default;
     // A command; the rows it changed (-1 when not known).
-    virtual qint64 Command(const QString& sql) = 0;
+    virtual qint64 Command(const QString& sql, const TStatementWhat& what) = 0;
     // A read: true when its result has a row.
     virtual bool HasRow(const QString& sql) = 0;
     // A read: for each name, whether the result has that column (without regard to case).
     virtual std::vector<bool> HasColumns(const QString& sql, const QStringList& names) = 0;
+};
+
+// A price column and the product rate column that tells which rate its price carries.
+struct TPriceColumn {
+    QString column;
+    QString selector;
+    bool stampsValidity = false;  // Meltra's precovenda1: its divide also dates the product
 };
 
 // Which optional price columns the product table has, from the probe.
@@ -57,6 +65,12 @@ struct TPriceColumns {
 // removal and, on Quibon, its record in iva_apagar.
 void UpdateRateTable(TStatementSink& out, const TRatePair& row, bool keepCurrentRate,
                      const TAppKind& app, TRunVariant variant);
+
+// The optional price columns among the product table's column names, as the probe finds them.
+TPriceColumns PriceColumnsAmong(const QStringList& productColumns);
+// Every price column the options make a row write, sale columns first, then the purchase price.
+std::vector<TPriceColumn> WrittenPriceColumns(const TChangeOptions& options, const TAppKind& app,
+                                              const TPriceColumns& has);
 
 // Sale and purchase prices, then the rounding, all selected by the old rate. The rounding
 // comes only with the sale update, whose probe tells which columns it rounds.

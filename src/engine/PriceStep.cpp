@@ -4,12 +4,19 @@
 
 namespace {
 
-// A price column and the product rate column that tells which rate its price carries.
-struct TPriceColumn {
-    QString column;
-    QString selector;
-    bool stampsValidity = false;  // Meltra's precovenda1: its divide also dates the product
-};
+const QStringList kOptionalPriceNames = {QStringLiteral("precovenda2"), QStringLiteral("pvp2"),
+                                         QStringLiteral("precovenda3"), QStringLiteral("pvp3"),
+                                         QStringLiteral("pvp4"),        QStringLiteral("pvp5")};
+
+TPriceColumns FromFound(const std::vector<bool>& found)
+{
+    TPriceColumns has;
+    has.set2 = found[0] || found[1];
+    has.set3 = found[2] || found[3];
+    has.pvp4 = found[4];
+    has.pvp5 = found[5];
+    return has;
+}
 
 std::vector<TPriceColumn> BaseSaleColumns(const TAppKind& app)
 {
@@ -51,15 +58,7 @@ std::vector<TPriceColumn> OptionalSaleColumns(const TAppKind& app, const TPriceC
 
 TPriceColumns ProbePriceColumns(TStatementSink& out)
 {
-    const std::vector<bool> found =
-        out.HasColumns(kProductProbe, {QStringLiteral("precovenda2"), QStringLiteral("pvp2"), QStringLiteral("precovenda3"),
-                                       QStringLiteral("pvp3"), QStringLiteral("pvp4"), QStringLiteral("pvp5")});
-    TPriceColumns has;
-    has.set2 = found[0] || found[1];
-    has.set3 = found[2] || found[3];
-    has.pvp4 = found[4];
-    has.pvp5 = found[5];
-    return has;
+    return FromFound(out.HasColumns(kProductProbe, kOptionalPriceNames));
 }
 
 // Divide by the old factor, then at once multiply by the new one: the column holds the net
@@ -71,19 +70,42 @@ void Recalculate(TStatementSink& out, const TPriceColumn& c, const QString& oldR
     const QString head = QStringLiteral("UPDATE produtos SET ") + c.column + QLatin1Char('=') + c.column;
     const QString where = QStringLiteral(" WHERE ") + c.selector + QLatin1Char('=') + oldRate;
     out.Command(head + QStringLiteral(" / ") + FactorText(oldRate)
-                        + (c.stampsValidity ? QStringLiteral(", validade=GETDATE()") : QString())
-                        + where);
-    out.Command(head + QStringLiteral(" * ") + FactorText(newRate) + where);
+                    + (c.stampsValidity ? QStringLiteral(", validade=GETDATE()") : QString()) + where,
+                {TStatementWhat::PriceDivided, c.column});
+    out.Command(head + QStringLiteral(" * ") + FactorText(newRate) + where, {TStatementWhat::PriceMultiplied, c.column});
 }
 
 void Round(TStatementSink& out, const TPriceColumn& c, const QString& oldRate, const QString& places)
 {
-    out.Command(QStringLiteral("UPDATE produtos SET ") + c.column + QStringLiteral("= ROUND(")
-                        + c.column + QStringLiteral(", ") + places + QStringLiteral(") WHERE ")
-                        + c.selector + QLatin1Char('=') + oldRate);
+    out.Command(QStringLiteral("UPDATE produtos SET ") + c.column + QStringLiteral("= ROUND(") + c.column
+                    + QStringLiteral(", ") + places + QStringLiteral(") WHERE ") + c.selector + QLatin1Char('=')
+                    + oldRate,
+                {TStatementWhat::PriceRounded, c.column});
 }
 
 }  // namespace
+
+TPriceColumns PriceColumnsAmong(const QStringList& productColumns)
+{
+    std::vector<bool> found;
+    for (const QString& name : kOptionalPriceNames)
+        found.push_back(productColumns.contains(name, Qt::CaseInsensitive));
+    return FromFound(found);
+}
+
+std::vector<TPriceColumn> WrittenPriceColumns(const TChangeOptions& options, const TAppKind& app,
+                                              const TPriceColumns& has)
+{
+    std::vector<TPriceColumn> out;
+    if (options.salePrices) {
+        out = BaseSaleColumns(app);
+        for (const auto& c : OptionalSaleColumns(app, has))
+            out.push_back(c);
+    }
+    if (options.purchasePrices)
+        out.push_back({QStringLiteral("precocompra"), QStringLiteral("ivacompra")});
+    return out;
+}
 
 QString RoundingWithoutSaleText()
 {

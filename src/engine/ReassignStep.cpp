@@ -6,21 +6,25 @@ qint64 ReassignRates(TStatementSink& out, const QString& oldRate, const QString&
     qint64 moved = -1;
     if (IsMeltra(app)) {
         moved = out.Command(QStringLiteral("UPDATE produtos SET ivavenda = ") + newRate
-                            + QStringLiteral(" WHERE ivavenda=") + oldRate);
+                                + QStringLiteral(" WHERE ivavenda=") + oldRate,
+                            {TStatementWhat::SaleRateMoved, QStringLiteral("ivavenda")});
     } else if (IsQuibon(app)) {
         // A moved product's id is cleared; the first row of a scheduled change writes 0
         // instead, as its insert of a missing rate does.
         const QString id = variant == TRunVariant::ScheduledFirstRow ? QStringLiteral("0")
                                                                      : QStringLiteral("NULL");
-        moved = out.Command(QStringLiteral("UPDATE produtos SET iva = ") + newRate + QStringLiteral(", id = ")
-                            + id + QStringLiteral(" WHERE iva=") + oldRate);
+        moved = out.Command(QStringLiteral("UPDATE produtos SET iva = ") + newRate + QStringLiteral(", id = ") + id
+                                + QStringLiteral(" WHERE iva=") + oldRate,
+                            {TStatementWhat::SaleRateMoved, QStringLiteral("iva")});
     } else {
         moved = out.Command(QStringLiteral("UPDATE produtos SET iva = ") + newRate
-                            + QStringLiteral(" WHERE iva=") + oldRate);
+                                + QStringLiteral(" WHERE iva=") + oldRate,
+                            {TStatementWhat::SaleRateMoved, QStringLiteral("iva")});
     }
 
-    out.Command(QStringLiteral("UPDATE produtos SET ivacompra = ") + newRate
-                        + QStringLiteral(" WHERE ivacompra=") + oldRate);
+    out.Command(QStringLiteral("UPDATE produtos SET ivacompra = ") + newRate + QStringLiteral(" WHERE ivacompra=")
+                    + oldRate,
+                {TStatementWhat::PurchaseRateMoved, QStringLiteral("ivacompra")});
 
     if (!IsQuibon(app)) return moved;
 
@@ -28,21 +32,23 @@ qint64 ReassignRates(TStatementSink& out, const QString& oldRate, const QString&
     const bool hasIva2 = found[0];
     const bool hasResale = found[1];
     if (hasIva2) {
-        out.Command(QStringLiteral("UPDATE produtos SET iva2 = ") + newRate
-                            + QStringLiteral(" WHERE iva2=") + oldRate);
+        out.Command(QStringLiteral("UPDATE produtos SET iva2 = ") + newRate + QStringLiteral(" WHERE iva2=") + oldRate,
+                    {TStatementWhat::SecondRateMoved, QStringLiteral("iva2")});
         // After the move of iva above, so an empty iva2 takes the product's new sale rate.
-        out.Command(QStringLiteral("UPDATE produtos SET iva2 = iva WHERE iva2 IS NULL"));
+        out.Command(QStringLiteral("UPDATE produtos SET iva2 = iva WHERE iva2 IS NULL"),
+                    {TStatementWhat::SecondRateFilled, QStringLiteral("iva2")});
     }
     if (hasResale)
         out.Command(QStringLiteral("UPDATE produtos SET ivarevenda = ") + newRate
-                            + QStringLiteral(" WHERE ivarevenda = ") + oldRate);
+                        + QStringLiteral(" WHERE ivarevenda = ") + oldRate,
+                    {TStatementWhat::ResaleRateMoved, QStringLiteral("ivarevenda")});
 
     // The terminals keep their defaults as text: only a value written exactly as the old
     // rate was typed is moved ("06" does not match a stored "6").
     static const char* const keys[] = {"IVA POR DEFEITO", "IVA NO CONSUMO MINIMO", "IVA AO BALCAO"};
     for (const char* key : keys)
-        out.Command(QStringLiteral("UPDATE configpostos SET valor = '") + newRate
-                            + QStringLiteral("' WHERE (chave = '") + QLatin1String(key)
-                            + QStringLiteral("') AND (valor = '") + oldRate + QStringLiteral("')"));
+        out.Command(QStringLiteral("UPDATE configpostos SET valor = '") + newRate + QStringLiteral("' WHERE (chave = '")
+                        + QLatin1String(key) + QStringLiteral("') AND (valor = '") + oldRate + QStringLiteral("')"),
+                    {TStatementWhat::TerminalDefault, QLatin1String(key)});
     return moved;
 }

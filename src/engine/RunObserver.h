@@ -6,6 +6,31 @@
 #include "TDbConnection.h"
 #include <QString>
 
+// What a command does to the database, for those who count the rows it changed.
+struct TStatementWhat {
+    enum TKind {
+        Read,                // a look-up or a column probe
+        RateInserted,        // the new rate's row in iva
+        RateDescribed,       // its description
+        RateSecondFactor,    // Meltra's factor2 copied
+        RateDeleted,         // the old rate's row removed
+        RateDeletedRecorded, // Quibon's iva_apagar
+        PriceDivided,        // column: the price column
+        PriceMultiplied,     // column: the price column
+        PriceRounded,        // column: the price column
+        SaleRateMoved,       // column: iva or ivavenda
+        PurchaseRateMoved,   // ivacompra
+        SecondRateMoved,     // iva2
+        SecondRateFilled,    // an empty iva2 given the sale rate
+        ResaleRateMoved,     // ivarevenda
+        TerminalDefault,     // column: the configpostos key
+    } kind = Read;
+    QString column;
+
+    TStatementWhat() = default;
+    TStatementWhat(TKind k, const QString& c = QString()) : kind(k), column(c) {}
+};
+
 struct TStatementReport {
     QString sql;              // as built, before any dialect translation
     TStatementKind kind = TStatementKind::Command;
@@ -14,6 +39,7 @@ struct TStatementReport {
     int row = 0;              // 0, 1 or 2
     int done = 0;             // statements returned so far, this one included
     int total = 0;            // the run's total as known now
+    TStatementWhat what;
 };
 
 class TRunObserver {

@@ -69,6 +69,19 @@ const char kRolledBackName[] = "Gravação recusada";
 const QString kInDoubt = QStringLiteral("em dúvida: ");
 const QString kCheckByHand = QStringLiteral("verifique à mão as taxas e os preços");
 
+QString KindText(TRunKind kind)
+{
+    switch (kind) {
+    case TRunKind::Immediate:
+        return QStringLiteral("imediata");
+    case TRunKind::Scheduled:
+        return QStringLiteral("agendada");
+    case TRunKind::Simulation:
+        return QStringLiteral("simulação");
+    }
+    return QString();
+}
+
 QString OneLine(const QString& text)
 {
     return QString(text).replace(QRegularExpression(QStringLiteral("\\s*[\\r\\n]+\\s*")), QStringLiteral(" "));
@@ -130,8 +143,7 @@ TRunRecord::TRunRecord(const QString& settingsPath, const TRunStart& start, cons
                       QStringLiteral("Computador: ") + start.computer,
                       QStringLiteral("Aplicação: ") + AppName(start.app),
                       QStringLiteral("Ficheiro de ligação: ") + start.dataLink,
-                      QStringLiteral("Execução: ")
-                          + (start.kind == TRunKind::Scheduled ? QStringLiteral("agendada") : QStringLiteral("imediata"))};
+                      QStringLiteral("Execução: ") + KindText(start.kind)};
     for (int i = 0; i < 3; ++i) {
         const TRatePair& row = start.request.rows[i];
         if (row.enabled)
@@ -271,6 +283,9 @@ void TRunRecord::Finish(TRunOutcome outcome, const QString& errorText, const QDa
             break;
         case TRunOutcome::Interrupted:
             result = QStringLiteral("interrompida (o programa foi terminado durante a alteração; nada foi alterado)");
+            break;
+        case TRunOutcome::Simulated:
+            result = QStringLiteral("simulada (anulada)");
             break;
         }
     }

@@ -34,8 +34,9 @@ struct TRunStart {
     TChangeRequest request;
 };
 
-// Interrupted: the program was ended during the run, which it rolled back first.
-enum class TRunOutcome { Committed, RolledBack, Cancelled, Interrupted };
+// Interrupted: the program was ended during the run, which it rolled back first. Simulated:
+// every statement sent and read back, then rolled back as a simulation is.
+enum class TRunOutcome { Committed, RolledBack, Cancelled, Interrupted, Simulated };
 
 // The data-link file a connection string names, found as the connection finds it; the
 // string's provider when it names none (never the string itself, which may hold a password).

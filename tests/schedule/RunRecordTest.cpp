@@ -91,9 +91,9 @@ private slots:
             TRunRecord record(settings(), Start(), fallback());
             QCOMPARE(record.path(), log());
             ids << record.id();
-            record.StatementDone({"SELECT * FROM iva WHERE factor=22", TStatementKind::Read, -1, 1500, 1, 1, 2});
+            record.StatementDone({"SELECT * FROM iva WHERE factor=22", TStatementKind::Read, -1, 1500, 1, 1, 2, {}});
             record.StatementDone({"UPDATE produtos SET iva = 22, id = NULL WHERE iva=23", TStatementKind::Command, 1234,
-                                  240, 1, 2, 2});
+                                  240, 1, 2, 2, {}});
             CommitLines(record, lines);
             record.Finish(TRunOutcome(outcome), error, Start().start.addSecs(48));
         }

@@ -67,6 +67,10 @@ Tmain::Tmain(const TmainEnvironment& environment, QWidget* parent)
         env_.clock = [] { return QDateTime::currentDateTime(); };
     if (!env_.trayAvailable)
         env_.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    if (!env_.trayTellsDoubleClick)
+        // Windows's notification area does. A StatusNotifierItem tray (KDE, GNOME's
+        // extension) does not, and which kind an X11 desktop has is not known to the window.
+        env_.trayTellsDoubleClick = [] { return QGuiApplication::platformName() == QLatin1String("windows"); };
     session_ = std::make_unique<TChangeSession>(
         TSessionEnvironment{env_.settingsFile, env_.executablePath, env_.clock});
 

@@ -4,6 +4,7 @@
 
 #include "ErrorReport.h"
 #include "MessageBoxDialogs.h"
+#include "QtTranslations.h"
 #include "UiFont.h"
 #include "WindowHarness.h"
 
@@ -11,6 +12,7 @@
 #include <QDateTimeEdit>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -413,18 +415,34 @@ private slots:
     {
         QTest::addColumn<QString>("answer");  // how the operator closes the question
         QTest::addColumn<bool>("confirmed");
-        QTest::newRow("Yes") << "yes" << true;
-        QTest::newRow("No") << "no" << false;
-        QTest::newRow("Enter takes the default") << "enter" << false;
-        QTest::newRow("Escape") << "escape" << false;
+        QTest::addColumn<QString>("language");  // of Qt's own texts, loaded as at start; empty: none
+        QTest::addColumn<QString>("paste");     // in a line edit's own menu
+        QTest::newRow("Yes") << "yes" << true << "" << "&Paste";
+        QTest::newRow("No") << "no" << false << "" << "&Paste";
+        QTest::newRow("Enter takes the default") << "enter" << false << "" << "&Paste";
+        QTest::newRow("Escape") << "escape" << false << "" << "&Paste";
+        // The European word, not the Brazilian "C&olar" of the catalogue beneath it.
+        QTest::newRow("Portuguese system") << "yes" << true << "pt_PT" << "Co&lar";
+        QTest::newRow("German system") << "no" << false << "de_DE" << QString::fromUtf8("Einf&ügen");
     }
 
     // The boxes the operator really sees: the error icon on messages; on the question the
-    // Portuguese buttons, No the default, so that Enter or Escape changes nothing.
+    // Portuguese buttons whatever the system's language, No the default, so that Enter or
+    // Escape changes nothing.
     void realMessageBoxes()
     {
         QFETCH(QString, answer);
         QFETCH(bool, confirmed);
+        QFETCH(QString, language);
+        QFETCH(QString, paste);
+        const TQtTranslations qtTexts = language.isEmpty() ? TQtTranslations() : InstallQtTranslations(QLocale(language));
+        QVERIFY2(language.isEmpty() || !qtTexts.empty(), "Qt's catalogues are missing (qt6-translations-l10n)");
+        QLineEdit edit;
+        const std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+        QStringList entries;
+        for (const QAction* action : menu->actions())
+            entries << action->text().section(u'\t', 0, 0);
+        QVERIFY2(entries.contains(paste), qPrintable(entries.join(u'|')));
         QWidget owner;
         owner.show();
         TMessageBoxDialogs dialogs(&owner);

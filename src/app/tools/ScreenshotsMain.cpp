@@ -2,6 +2,7 @@
 // temporary folder, without a display:  taxas-iva-screenshots [folder]  (default "shots").
 
 #include "Installation.h"
+#include "QtTranslations.h"
 #include "Tmain.h"
 
 #include <QApplication>
@@ -89,6 +90,7 @@ int main(int argc, char* argv[])
     qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath(QStringLiteral("data"))));
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Taxas de IVA"));
+    const TQtTranslations qtTexts = InstallQtTranslations();
 
     const QString folder = QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("shots")).absolutePath();
     try {

@@ -54,8 +54,9 @@ void Tmain::BuildRunProgress()
     btcancelar->hide();
     connect(btcancelar, &QPushButton::clicked, this, Handler(&Tmain::btcancelarClick));
 
+    // Under Label11 and over the buttons of the done page, room for three rows.
     lbresumo = NewWrappedLabel(pcontrol->widget(tabconcluido), QStringLiteral("lbresumo"), QString(),
-                               QRect(16, 64, 400, 44), Qt::AlignHCenter | Qt::AlignTop);
+                               QRect(16, 84, 400, 48), Qt::AlignHCenter | Qt::AlignTop);
     QFont bold = lbresumo->font();
     bold.setBold(true);
     lbresumo->setFont(bold);

@@ -211,9 +211,10 @@ void Tmain::BuildDonePage(QWidget* page)
                        "de segurança e tentar novamente."),
         QRect(16, 16, 400, 60), Qt::AlignHCenter | Qt::AlignTop);
     SetTextColour(Label11, kBlack);
+    // Between the two, the run's summary (lbresumo, made with the run's progress).
     PNGButton1 = NewLargeButton(page, QStringLiteral("PNGButton1"), QStringLiteral("Alterar Outra Taxa"),
-                                QRect(36, 110, 175, 50), QStringLiteral("again"));
-    Fechar = NewLargeButton(page, QStringLiteral("Fechar"), QStringLiteral("Fechar"), QRect(222, 110, 175, 50),
+                                QRect(36, 144, 175, 50), QStringLiteral("again"));
+    Fechar = NewLargeButton(page, QStringLiteral("Fechar"), QStringLiteral("Fechar"), QRect(222, 144, 175, 50),
                             QStringLiteral("close"));
 }
 

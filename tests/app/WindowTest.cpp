@@ -246,9 +246,10 @@ private slots:
     void textsFit()
     {
         TWindowHarness h;
-        // The longest texts detection and the wait page can put in their labels.
+        // The longest texts detection, the wait page and a run's summary can put in their labels.
         h.child<QLabel>("software")->setText(QStringLiteral("Nenhum"));
         h.child<QLabel>("ivamode")->setText(QStringLiteral("IVA não incluído"));
+        h.child<QLabel>("lbresumo")->setText(QStringLiteral("23% → 22%: 1 234 567 produtos\n").repeated(3).trimmed());
         QStringList clipped;
         for (const QWidget* widget : h.window().findChildren<QWidget*>()) {
             if (const auto* label = qobject_cast<const QLabel*>(widget)) {
@@ -264,6 +265,9 @@ private slots:
             }
         }
         QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(", ")));
+        // Nor does the run's summary reach into the texts around it.
+        for (const char* other : {"Label11", "PNGButton1", "Fechar"})
+            QVERIFY2(!h.child(other)->geometry().intersects(h.child("lbresumo")->geometry()), other);
         // And nothing of the rate rows runs off the page.
         const int pageWidth = h.child("tabexec")->width();
         for (const char* edit : {"descricao", "descricao2", "descricao3"})

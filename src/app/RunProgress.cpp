@@ -196,9 +196,13 @@ void Tmain::ShowRunSummary(const TChangeRequest& request, const std::array<qint6
     for (int i = 0; i < 3; ++i) {
         if (!request.rows[i].enabled)
             continue;
-        const QString count = moved[i] < 0 ? QStringLiteral("?") : Thousands(moved[i]);
-        lines << RowText(request.rows[i]) + QStringLiteral(": ") + count
-                     + (moved[i] == 1 ? QStringLiteral(" produto") : QStringLiteral(" produtos"));
+        QString line = RowText(request.rows[i]);
+        // A server that keeps its row counts to itself (SQL Server with NOCOUNT set for every
+        // connection) leaves the row's count unknown: the row is named without one.
+        if (moved[i] >= 0)
+            line += QStringLiteral(": ") + Thousands(moved[i])
+                    + (moved[i] == 1 ? QStringLiteral(" produto") : QStringLiteral(" produtos"));
+        lines << line;
     }
     lbresumo->setText(lines.join(u'\n'));
 }

@@ -15,7 +15,8 @@ bool TMessageBoxDialogs::Confirm(const QString& text, const QString& title)
     // A stray Enter must not change the rates.
     box.setDefaultButton(QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);
-    // The operators read Portuguese; Qt's own button texts would be English here.
+    // The question is Portuguese whatever the system's language, and so are its answers:
+    // Qt's translation would give them in the system's language, or English without one.
     box.button(QMessageBox::Yes)->setText(QStringLiteral("&Sim"));
     box.button(QMessageBox::No)->setText(QStringLiteral("&Não"));
     return Run(box) == QMessageBox::Yes;

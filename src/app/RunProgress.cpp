@@ -54,8 +54,9 @@ void Tmain::BuildRunProgress()
     btcancelar->hide();
     connect(btcancelar, &QPushButton::clicked, this, Handler(&Tmain::btcancelarClick));
 
+    // Under Label11 and over the buttons of the done page, room for three rows.
     lbresumo = NewWrappedLabel(pcontrol->widget(tabconcluido), QStringLiteral("lbresumo"), QString(),
-                               QRect(16, 64, 400, 44), Qt::AlignHCenter | Qt::AlignTop);
+                               QRect(16, 84, 400, 48), Qt::AlignHCenter | Qt::AlignTop);
     QFont bold = lbresumo->font();
     bold.setBold(true);
     lbresumo->setFont(bold);
@@ -197,9 +198,13 @@ void Tmain::ShowRunSummary(const TChangeRequest& request, const std::array<qint6
     for (int i = 0; i < 3; ++i) {
         if (!request.rows[i].enabled)
             continue;
-        const QString count = moved[i] < 0 ? QStringLiteral("?") : Thousands(moved[i]);
-        lines << RowText(request.rows[i]) + QStringLiteral(": ") + count
-                     + (moved[i] == 1 ? QStringLiteral(" produto") : QStringLiteral(" produtos"));
+        QString line = RowText(request.rows[i]);
+        // A server that keeps its row counts to itself (SQL Server with NOCOUNT set for every
+        // connection) leaves the row's count unknown: the row is named without one.
+        if (moved[i] >= 0)
+            line += QStringLiteral(": ") + Thousands(moved[i])
+                    + (moved[i] == 1 ? QStringLiteral(" produto") : QStringLiteral(" produtos"));
+        lines << line;
     }
     lbresumo->setText(lines.join(u'\n'));
 }

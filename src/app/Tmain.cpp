@@ -67,6 +67,10 @@ Tmain::Tmain(const TmainEnvironment& environment, QWidget* parent)
         env_.clock = [] { return QDateTime::currentDateTime(); };
     if (!env_.trayAvailable)
         env_.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    if (!env_.trayTellsDoubleClick)
+        // Windows's notification area does. A StatusNotifierItem tray (KDE, GNOME's
+        // extension) does not, and which kind an X11 desktop has is not known to the window.
+        env_.trayTellsDoubleClick = [] { return QGuiApplication::platformName() == QLatin1String("windows"); };
     session_ = std::make_unique<TChangeSession>(
         TSessionEnvironment{env_.settingsFile, env_.executablePath, env_.clock});
 
@@ -207,9 +211,10 @@ void Tmain::BuildDonePage(QWidget* page)
                        "de segurança e tentar novamente."),
         QRect(16, 16, 400, 60), Qt::AlignHCenter | Qt::AlignTop);
     SetTextColour(Label11, kBlack);
+    // Between the two, the run's summary (lbresumo, made with the run's progress).
     PNGButton1 = NewLargeButton(page, QStringLiteral("PNGButton1"), QStringLiteral("Alterar Outra Taxa"),
-                                QRect(36, 110, 175, 50), QStringLiteral("again"));
-    Fechar = NewLargeButton(page, QStringLiteral("Fechar"), QStringLiteral("Fechar"), QRect(222, 110, 175, 50),
+                                QRect(36, 144, 175, 50), QStringLiteral("again"));
+    Fechar = NewLargeButton(page, QStringLiteral("Fechar"), QStringLiteral("Fechar"), QRect(222, 144, 175, 50),
                             QStringLiteral("close"));
 }
 

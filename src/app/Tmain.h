@@ -43,13 +43,15 @@ enum TWizardPage {
 
 // What the window takes from the outside world; tests replace each piece. An empty or null
 // member means the real thing: message boxes, SettingsFilePath(), the executable's own
-// path, the system clock, whether the desktop has a notification area.
+// path, the system clock, whether the desktop has a notification area, whether that area
+// tells a double-click from a click.
 struct TmainEnvironment {
     TDialogs* dialogs = nullptr;
     QString settingsFile;
     QString executablePath;
     std::function<QDateTime()> clock;
     std::function<bool()> trayAvailable;
+    std::function<bool()> trayTellsDoubleClick;
 };
 
 class Tmain : public QWidget {

@@ -46,9 +46,10 @@ void Tmain::BuildTray()
 
     connect(Button1, &QPushButton::clicked, this, Handler(&Tmain::Button1Click));
     connect(Tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        // StatusNotifierItem trays (KDE, GNOME's extension) send one activation on a click and
-        // never a double-click.
-        if (reason == QSystemTrayIcon::Trigger)
+        // StatusNotifierItem trays (KDE, GNOME's extension) send one activation for any click
+        // and never a double-click. Windows sends that same activation for a plain click, which
+        // must not restore there: its double-click does.
+        if (reason == QSystemTrayIcon::Trigger && !env_.trayTellsDoubleClick())
             Guarded([this] { TrayClick(); });
         else if (reason == QSystemTrayIcon::DoubleClick)
             Guarded([this] { TrayDblClick(); });

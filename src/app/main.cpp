@@ -1,4 +1,5 @@
 #include "ErrorReport.h"
+#include "QtTranslations.h"
 #include "Tmain.h"
 
 #include <QApplication>
@@ -7,6 +8,7 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     SetApplicationTitle();
+    const TQtTranslations qtTexts = InstallQtTranslations();
 
     Tmain window;
     window.show();

@@ -39,7 +39,7 @@ QString Native(const QString& path)
 // disk stays for the operator to mend or remove.
 QString RefusedText(const QString& reason, const QString& settingsFile)
 {
-    return reason + QStringLiteral("\n\nA alteração agendada em ") + Native(settingsFile)
+    return reason + QStringLiteral("\n\nA alteração agendada no ficheiro ") + Native(settingsFile)
            + QStringLiteral(" não foi executada e nada foi alterado na base de dados. Corrija ou apague esse ficheiro.");
 }
 
@@ -260,7 +260,7 @@ QString TChangeSession::DropInDoubtSchedule()
     const bool copied = KeepInDoubtCopy(env_.settingsFile);
     QString text = kInDoubtText;
     if (copied) {
-        text += QStringLiteral(" O pedido agendado ficou guardado em ") + Native(copy) + u'.';
+        text += QStringLiteral(" A alteração agendada ficou guardada em ") + Native(copy) + u'.';
         RemoveSchedule();
     } else {
         guard_.reset();

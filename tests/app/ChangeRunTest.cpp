@@ -309,6 +309,11 @@ private slots:
         // The check's two look-ups and one run: nothing was started a second time.
         QCOMPARE(log.statements.size(), 2 + 15);
         QCOMPARE(h.child<QLabel>("lbresumo")->text().count(u'\n'), 1);
+        // A server that does not say how many rows a statement changed: no count for that row.
+        TRunEnd uncounted;
+        uncounted.moved = {-1, -1, 1};
+        emit h.window().Session().RunEnded(uncounted);
+        QCOMPARE(h.child<QLabel>("lbresumo")->text(), QStringLiteral("13% → 23%\n6% → 5%: 1 produto"));
     }
 };
 

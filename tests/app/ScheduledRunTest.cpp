@@ -63,7 +63,7 @@ QString InDoubt(const TSite& site, bool copied = true)
         "não será executada. Verifique manualmente as taxas e os preços na aplicação.");
     if (!copied)
         return warning;
-    return warning + " O pedido agendado ficou guardado em " + QDir::toNativeSeparators(site.settings) + ".duvida.";
+    return warning + " A alteração agendada ficou guardada em " + QDir::toNativeSeparators(site.settings) + ".duvida.";
 }
 
 // The text under the wait label after a failed attempt at the due moment.
@@ -237,7 +237,7 @@ private slots:
         QTest::qWait(50);
         const std::vector<TShownBox> expected = {
             {TShownBox::Message,
-             reason + QString::fromUtf8("\n\nA alteração agendada em ") + QDir::toNativeSeparators(site.settings)
+             reason + QString::fromUtf8("\n\nA alteração agendada no ficheiro ") + QDir::toNativeSeparators(site.settings)
                  + QString::fromUtf8(" não foi executada e nada foi alterado na base de dados. Corrija ou apague esse "
                                      "ficheiro."),
              "Aviso"}};

@@ -106,6 +106,7 @@ private slots:
         QTest::addColumn<bool>("notificationArea");
         QTest::newRow("button, double-click") << "Button1" << "double-click" << true;
         QTest::newRow("button, single activation") << "Button1" << "activation" << true;
+        QTest::newRow("Windows tray, click then double-click") << "Button1" << "click, double-click" << true;
         QTest::newRow("platform, Restaurar") << "platform" << "Restaurar" << true;
         QTest::newRow("no notification area, button") << "Button1" << "taskbar" << false;
         QTest::newRow("no notification area, platform") << "platform" << "taskbar" << false;
@@ -120,6 +121,7 @@ private slots:
             Schedule(QFileInfo(env.settingsFile).absolutePath());
             env.clock = [this] { return now_; };
             env.trayAvailable = [notificationArea] { return notificationArea; };
+            env.trayTellsDoubleClick = [restore] { return restore == "click, double-click"; };
         });
         auto* tray = h.window().findChild<QSystemTrayIcon*>("Tray");
         auto* label = h.child<QLabel>("Label25");
@@ -151,6 +153,12 @@ private slots:
             emit tray->activated(QSystemTrayIcon::DoubleClick);
         else if (restore == "activation")
             emit tray->activated(QSystemTrayIcon::Trigger);
+        else if (restore == "click, double-click") {
+            emit tray->activated(QSystemTrayIcon::Trigger);
+            QTest::qWait(50);
+            QVERIFY(!h.window().isVisible() && tray->isVisible());
+            emit tray->activated(QSystemTrayIcon::DoubleClick);
+        }
         else if (restore == "Restaurar")
             h.window().findChild<QAction*>("Restaurar1")->trigger();
         else

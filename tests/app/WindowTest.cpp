@@ -4,6 +4,7 @@
 
 #include "ErrorReport.h"
 #include "MessageBoxDialogs.h"
+#include "QtTranslations.h"
 #include "UiFont.h"
 #include "WindowHarness.h"
 
@@ -11,6 +12,7 @@
 #include <QDateTimeEdit>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -244,9 +246,10 @@ private slots:
     void textsFit()
     {
         TWindowHarness h;
-        // The longest texts detection and the wait page can put in their labels.
+        // The longest texts detection, the wait page and a run's summary can put in their labels.
         h.child<QLabel>("software")->setText(QStringLiteral("Nenhum"));
         h.child<QLabel>("ivamode")->setText(QStringLiteral("IVA não incluído"));
+        h.child<QLabel>("lbresumo")->setText(QStringLiteral("23% → 22%: 1 234 567 produtos\n").repeated(3).trimmed());
         QStringList clipped;
         for (const QWidget* widget : h.window().findChildren<QWidget*>()) {
             if (const auto* label = qobject_cast<const QLabel*>(widget)) {
@@ -262,6 +265,9 @@ private slots:
             }
         }
         QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(", ")));
+        // Nor does the run's summary reach into the texts around it.
+        for (const char* other : {"Label11", "PNGButton1", "Fechar"})
+            QVERIFY2(!h.child(other)->geometry().intersects(h.child("lbresumo")->geometry()), other);
         // And nothing of the rate rows runs off the page.
         const int pageWidth = h.child("tabexec")->width();
         for (const char* edit : {"descricao", "descricao2", "descricao3"})
@@ -416,18 +422,34 @@ private slots:
     {
         QTest::addColumn<QString>("answer");  // how the operator closes the question
         QTest::addColumn<bool>("confirmed");
-        QTest::newRow("Yes") << "yes" << true;
-        QTest::newRow("No") << "no" << false;
-        QTest::newRow("Enter takes the default") << "enter" << false;
-        QTest::newRow("Escape") << "escape" << false;
+        QTest::addColumn<QString>("language");  // of Qt's own texts, loaded as at start; empty: none
+        QTest::addColumn<QString>("paste");     // in a line edit's own menu
+        QTest::newRow("Yes") << "yes" << true << "" << "&Paste";
+        QTest::newRow("No") << "no" << false << "" << "&Paste";
+        QTest::newRow("Enter takes the default") << "enter" << false << "" << "&Paste";
+        QTest::newRow("Escape") << "escape" << false << "" << "&Paste";
+        // The European word, not the Brazilian "C&olar" of the catalogue beneath it.
+        QTest::newRow("Portuguese system") << "yes" << true << "pt_PT" << "Co&lar";
+        QTest::newRow("German system") << "no" << false << "de_DE" << QString::fromUtf8("Einf&ügen");
     }
 
     // The boxes the operator really sees: the error icon on messages; on the question the
-    // Portuguese buttons, No the default, so that Enter or Escape changes nothing.
+    // Portuguese buttons whatever the system's language, No the default, so that Enter or
+    // Escape changes nothing.
     void realMessageBoxes()
     {
         QFETCH(QString, answer);
         QFETCH(bool, confirmed);
+        QFETCH(QString, language);
+        QFETCH(QString, paste);
+        const TQtTranslations qtTexts = language.isEmpty() ? TQtTranslations() : InstallQtTranslations(QLocale(language));
+        QVERIFY2(language.isEmpty() || !qtTexts.empty(), "Qt's catalogues are missing (qt6-translations-l10n)");
+        QLineEdit edit;
+        const std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+        QStringList entries;
+        for (const QAction* action : menu->actions())
+            entries << action->text().section(u'\t', 0, 0);
+        QVERIFY2(entries.contains(paste), qPrintable(entries.join(u'|')));
         QWidget owner;
         owner.show();
         TMessageBoxDialogs dialogs(&owner);

@@ -2,10 +2,11 @@
 // temporary folder, without a display:  taxas-iva-screenshots [folder]  (default "shots").
 
 #include "Installation.h"
-#include "SettingsFile.h"
+#include "QtTranslations.h"
 #include "Tmain.h"
 
 #include <QApplication>
+#include <QDateTimeEdit>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QLabel>
@@ -53,6 +54,16 @@ void Save(Tmain& window, const QString& folder, const QString& name)
     QTextStream(stdout) << path << "\n";
 }
 
+// Clicks a button and returns once what it started on the session's database thread (the
+// check, the change) has ended and the window has shown it.
+void Press(Tmain& window, const QString& button)
+{
+    window.findChild<QPushButton*>(button)->click();
+    QApplication::processEvents();
+    if (!WaitFor([&] { return !window.Session().Busy(); }))
+        throw std::runtime_error(("the session was still busy after " + button).toStdString());
+}
+
 // Saves the window as a change shows it, when the run is about to send its statement
 // number at: the statements go from the run's own thread, the picture is taken on the
 // window's.
@@ -79,6 +90,7 @@ int main(int argc, char* argv[])
     qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath(QStringLiteral("data"))));
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Taxas de IVA"));
+    const TQtTranslations qtTexts = InstallQtTranslations();
 
     const QString folder = QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("shots")).absolutePath();
     try {
@@ -95,8 +107,13 @@ int main(int argc, char* argv[])
         TPrintedDialogs dialogs;
         TmainEnvironment environment;
         environment.dialogs = &dialogs;
+        QDateTime now = QDateTime::currentDateTime();
+        environment.clock = [&now] { return now; };
         environment.settingsFile = QDir(temp.path()).filePath(QStringLiteral("Qorvanta.ini"));
         environment.executablePath = QDir(installation).filePath(QStringLiteral("taxas-iva"));
+        // The start-up entry is made only for a program that exists.
+        if (QFile program(environment.executablePath); !program.open(QIODevice::WriteOnly))
+            throw std::runtime_error("cannot create the program file");
         Tmain window(environment);
         window.show();
         window.activateWindow();
@@ -124,33 +141,36 @@ int main(int argc, char* argv[])
         dialogs.yes = true;
         // The check's two look-ups, row 1's ten statements, then six of row 2's.
         SaveDuringRun(window, folder, QStringLiteral("2-tabexec-progresso"), 2 + 10 + 6);
-        window.findChild<QPushButton*>(QStringLiteral("btalterar"))->click();
-        dialogs.yes = false;
-        if (!WaitFor([&] { return window.ActivePage() == tabconcluido; }))
+        Press(window, QStringLiteral("btalterar"));
+        if (window.ActivePage() != tabconcluido)
             throw std::runtime_error("the change did not reach the done page");
+        dialogs.yes = false;
         window.cn().setObserver(nullptr);
         Save(window, folder, QStringLiteral("3-tabconcluido"));
-        window.SetActivePage(tabagendar);
-        Save(window, folder, QStringLiteral("4-tabagendar"));
 
-        // A moment well ahead, so that showing the wait page only waits.
-        TChangeRequest request = window.RequestFromControls();
-        request.moment = QDateTime::currentDateTime().addDays(1);
-        window.LoadRequest(request);
-        window.SetActivePage(tabwait);
-        Save(window, folder, QStringLiteral("5-tabwait"));
-        window.Agenda().stop();
-
-        // The moment comes: the scheduled run of the same rows back, pictured half-way.
+        // The same rows back, scheduled as the operator does it, for a day ahead on the
+        // tool's own clock, so that the wait page only waits.
         change.rows[0] = {true, QStringLiteral("22"), QStringLiteral("23"), QStringLiteral("23%")};
         change.rows[1] = {true, QStringLiteral("12"), QStringLiteral("13"), QStringLiteral("13%")};
-        change.moment = QDateTime::currentDateTime().addSecs(-60);
+        window.findChild<QPushButton*>(QStringLiteral("PNGButton1"))->click();
         window.LoadRequest(change);
-        window.Session().Schedule(change);
+        dialogs.yes = true;
+        Press(window, QStringLiteral("BitBtn1"));
+        dialogs.yes = false;
+        if (window.ActivePage() != tabagendar)
+            throw std::runtime_error("the schedule page did not come");
+        Save(window, folder, QStringLiteral("4-tabagendar"));
+        const QDateTime moment = now.addDays(1);
+        window.findChild<QDateTimeEdit*>(QStringLiteral("AdvDateTimePicker1"))->setDateTime(moment);
+        Press(window, QStringLiteral("BitBtn3"));
+        if (window.ActivePage() != tabwait || !window.Agenda().isActive())
+            throw std::runtime_error("the change was not scheduled");
+        Save(window, folder, QStringLiteral("5-tabwait"));
+
+        // The moment comes: the scheduled run, pictured half-way, ends the program.
         SaveDuringRun(window, folder, QStringLiteral("5-tabwait-progresso"), 10 + 4);
-        // Shown again, the page checks the moment at once and runs the change.
-        window.SetActivePage(tabagendar);
-        window.SetActivePage(tabwait);
+        now = moment.addSecs(60);
+        QMetaObject::invokeMethod(&window.Agenda(), "timeout");
         if (!WaitFor([&] { return !window.isVisible(); }))
             throw std::runtime_error("the scheduled change did not end the program");
     } catch (const std::exception& e) {

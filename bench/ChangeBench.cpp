@@ -200,6 +200,7 @@ public:
         std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
     }
     bool Confirm(const QString&, const QString&) override { return true; }
+    void ShowSimulation(const TSimulationReport&) override {}
 };
 
 // The real window on a Quibon installation of products: the full change pressed, repaints

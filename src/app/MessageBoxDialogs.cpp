@@ -1,5 +1,7 @@
 #include "MessageBoxDialogs.h"
 
+#include "SimulationDialog.h"
+
 #include <QAbstractButton>
 #include <QMessageBox>
 
@@ -20,6 +22,12 @@ bool TMessageBoxDialogs::Confirm(const QString& text, const QString& title)
     box.button(QMessageBox::Yes)->setText(QStringLiteral("&Sim"));
     box.button(QMessageBox::No)->setText(QStringLiteral("&Não"));
     return Run(box) == QMessageBox::Yes;
+}
+
+void TMessageBoxDialogs::ShowSimulation(const TSimulationReport& report)
+{
+    TSimulationDialog dialog(report, owner_);
+    dialog.exec();
 }
 
 int TMessageBoxDialogs::Run(QMessageBox& box)

@@ -13,6 +13,7 @@ public:
     explicit TMessageBoxDialogs(QWidget* owner) : owner_(owner) {}
     void ShowMessage(const QString& text, const QString& title) override;
     bool Confirm(const QString& text, const QString& title) override;
+    void ShowSimulation(const TSimulationReport& report) override;
     void DismissAll() override;
 
 private:

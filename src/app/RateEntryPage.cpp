@@ -2,13 +2,18 @@
 // that check the request.
 
 #include "ChangeRun.h"
+#include "RequestText.h"
+#include "SimulationReport.h"
 #include "Controls.h"
 #include "Pictures.h"
 #include "Tmain.h"
 #include "UiFont.h"
 
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QDateTimeEdit>
 #include <QKeyEvent>
+#include <QStandardItemModel>
 #include <QStyle>
 
 namespace {
@@ -130,16 +135,28 @@ void Tmain::BuildRateEntryPage(QWidget* page)
     for (QWidget* widget : std::initializer_list<QWidget*>{lbcasas, casas, txtcasas})
         widget->hide();
 
-    BitBtn1 = NewButton(page, QStringLiteral("BitBtn1"), QStringLiteral("Agendar Alteração"), QRect(8, 226, 135, 27));
+    BitBtn1 = NewButton(page, QStringLiteral("BitBtn1"), QStringLiteral("Agendar Alteração"), QRect(6, 226, 121, 27));
     BitBtn1->setIcon(PictureIcon(QStringLiteral("schedule"), QSize(16, 16)));
-    btalterar = NewButton(page, QStringLiteral("btalterar"), QStringLiteral("Alterar Taxas Agora!"), QRect(151, 226, 150, 27));
+    // The change made and undone, to see first what it would do.
+    btsimular = NewButton(page, QStringLiteral("btsimular"), QStringLiteral("Simular"), QRect(129, 226, 80, 27));
+    btalterar = NewButton(page, QStringLiteral("btalterar"), QStringLiteral("Alterar Taxas Agora!"), QRect(211, 226, 130, 27));
     btalterar->setIcon(PictureIcon(QStringLiteral("apply"), QSize(16, 16)));
-    BitBtn2 = NewButton(page, QStringLiteral("BitBtn2"), QStringLiteral("Sair"), QRect(339, 226, 85, 27));
+    BitBtn2 = NewButton(page, QStringLiteral("BitBtn2"), QStringLiteral("Sair"), QRect(343, 226, 80, 27));
     BitBtn2->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
+
+    // Beside the options, what each row's existing rate holds today.
+    QLabel* products = NewLabel(page, QStringLiteral("lbcontagem"), QStringLiteral("Produtos com a taxa existente"),
+                                QRect(244, 94, 184, 16));
+    products->setFont(bold);
+    for (int row = 0; row < 3; ++row) {
+        contagem[row] = NewLabel(page, QStringLiteral("contagem%1").arg(row + 1), QString(),
+                                 QRect(244, 112 + row * 19, 184, 19));
+        contagem[row]->setFont(UiFont(10));
+    }
 
     const QList<QWidget*> tabOrder = {anterior,  nova,     descricao,    anterior2, nova2,   descricao2, anterior3,
                                       nova3,     descricao3, opnovataxa, opcompra,  opvenda, oparredondar, casas,
-                                      btalterar, BitBtn2,  Taxa1,        Taxa2,     Taxa3,   BitBtn1};
+                                      btalterar, BitBtn2,  Taxa1,        Taxa2,     Taxa3,   BitBtn1,      btsimular};
     for (int i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
@@ -155,6 +172,24 @@ void Tmain::ConnectRateEntryHandlers()
 {
     connect(opvenda, &QCheckBox::toggled, this, Handler(&Tmain::opvendaClick));
     connect(oparredondar, &QCheckBox::toggled, this, Handler(&Tmain::oparredondarClick));
+    connect(btsimular, &QPushButton::clicked, this, Handler(&Tmain::btsimularClick));
+
+    Contagem = new QTimer(this);
+    Contagem->setObjectName(QStringLiteral("Contagem"));
+    Contagem->setSingleShot(true);
+    Contagem->setInterval(qMax(env_.countPause, 0));
+    connect(Contagem, &QTimer::timeout, this, Handler(&Tmain::ContagemTimer));
+    for (QLineEdit* edit : {anterior, anterior2, anterior3})
+        connect(edit, &QLineEdit::textChanged, this, Handler(&Tmain::anteriorChange));
+
+    taxas_ = new QStandardItemModel(this);
+    ListaTaxas = new QCompleter(taxas_, this);
+    ListaTaxas->setObjectName(QStringLiteral("ListaTaxas"));
+    // The list shows each rate with its products; choosing one puts its digits in the field.
+    ListaTaxas->setCompletionRole(Qt::UserRole);
+    ListaTaxas->setCompletionMode(QCompleter::UnfilteredPopupCompletion);
+    connect(ListaTaxas, qOverload<const QString&>(&QCompleter::activated), this,
+            [this](const QString& rate) { Guarded([&] { ListaTaxasActivated(rate); }); });
 }
 
 bool Tmain::eventFilter(QObject* watched, QEvent* event)
@@ -187,6 +222,13 @@ QCheckBox* Tmain::RowBoxOf(const QLineEdit* rateEdit) const
 
 bool Tmain::anteriorKeyPress(QLineEdit* edit, QKeyEvent* event)
 {
+    // Alt+↓ or F4 opens a list, as a drop-down's does.
+    const bool existing = edit == anterior || edit == anterior2 || edit == anterior3;
+    if (existing
+        && (event->key() == Qt::Key_F4 || (event->key() == Qt::Key_Down && (event->modifiers() & Qt::AltModifier)))) {
+        anteriorListOpen(edit);
+        return true;
+    }
     switch (TypedCharacter(*event)) {
     case TTyped::NoCharacter:
         return false;
@@ -328,6 +370,80 @@ void Tmain::btalterarClick()
 void Tmain::Agendar()
 {
     session_->CheckChangeRequest(RequestFromControls(), TCheckPurpose::Schedule);
+}
+
+void Tmain::btsimularClick()
+{
+    session_->CheckChangeRequest(RequestFromControls(), TCheckPurpose::Simulation);
+}
+
+void Tmain::SessionSimulationEnded(const TSimulation& simulation)
+{
+    dialogs_->ShowSimulation(SimulationReportOf(simulation, session_->RunRequest()));
+}
+
+void Tmain::anteriorChange()
+{
+    if (env_.countPause >= 0)
+        Contagem->start();
+}
+
+void Tmain::ContagemTimer()
+{
+    const QLineEdit* existing[] = {anterior, anterior2, anterior3};
+    for (int row = 0; row < 3; ++row) {
+        const QString rate = existing[row]->text();
+        if (contagem[row]->property("taxa").toString() == rate)
+            continue;
+        contagem[row]->clear();
+        contagem[row]->setProperty("taxa", QVariant());
+        if (IsRateText(rate))
+            session_->CountProducts(row, rate);
+    }
+}
+
+void Tmain::SessionProductsCounted(int row, const QString& rate, const TProductCount& count)
+{
+    const QLineEdit* existing[] = {anterior, anterior2, anterior3};
+    // Typed over meanwhile: the next count is on its way.
+    if (existing[row]->text() != rate)
+        return;
+    contagem[row]->setText(QStringLiteral("%1%: ").arg(rate) + ProductCountText(count));
+    contagem[row]->setToolTip(contagem[row]->text());
+    contagem[row]->setProperty("taxa", rate);
+}
+
+void Tmain::anteriorListOpen(QLineEdit* edit)
+{
+    listaPara_ = edit;
+    session_->CountRates();
+}
+
+void Tmain::SessionRatesCounted(const QList<TRateCount>& rates)
+{
+    if (!listaPara_ || !listaPara_->isVisible() || !listaPara_->isEnabled())
+        return;
+    taxas_->clear();
+    for (const TRateCount& rate : rates) {
+        auto* item = new QStandardItem(QStringLiteral("%1%  %2: %3")
+                                           .arg(rate.rate, rate.description, ProductCountText(rate.products)));
+        item->setData(rate.rate, Qt::UserRole);
+        taxas_->appendRow(item);
+    }
+    ListaTaxas->setWidget(listaPara_);
+    ListaTaxas->popup()->setObjectName(QStringLiteral("ListaTaxasPopup"));
+    ListaTaxas->setCompletionPrefix(QString());
+    ListaTaxas->complete(QRect(0, 0, 260, listaPara_->height()));
+}
+
+void Tmain::ListaTaxasActivated(const QString& rate)
+{
+    if (!listaPara_)
+        return;
+    listaPara_->setText(rate);
+    // Chosen from the list as if typed: the row is wanted.
+    RowBoxOf(listaPara_)->setChecked(true);
+    ListaTaxas->setWidget(nullptr);
 }
 
 void Tmain::SessionQuestion(const QString& text, const QString& title)

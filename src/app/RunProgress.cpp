@@ -3,6 +3,7 @@
 // on the done page. The session runs it; the window only shows it.
 
 #include "Controls.h"
+#include "RateCounts.h"
 #include "SessionEnd.h"
 #include "Tmain.h"
 
@@ -18,16 +19,8 @@ namespace {
 const QString kCancelQuestion = QStringLiteral(
     "Cancelar a alteração? Se ainda não estiver a ser gravada na base de dados, nada será alterado.");
 const QString kCancelled = QStringLiteral("A alteração foi cancelada. Nada foi alterado na base de dados.");
+const QString kSimulationCancelled = QStringLiteral("A simulação foi cancelada. Nada foi alterado na base de dados.");
 const QString kSessionEndReason = QStringLiteral("A alterar as taxas de IVA…");
-
-// "1 234": thousands apart by a space, as Portuguese writes them.
-QString Thousands(qint64 n)
-{
-    QString digits = QString::number(n);
-    for (int i = digits.size() - 3; i > 0; i -= 3)
-        digits.insert(i, u' ');
-    return digits;
-}
 
 QString RowText(const TRatePair& row)
 {
@@ -103,9 +96,9 @@ void Tmain::BeginRunDisplay(TRunKind kind)
 {
     runShown_ = true;
     HoldSessionEnd(winId(), kSessionEndReason);
-    QWidget* page = pcontrol->widget(kind == TRunKind::Immediate ? tabexec : tabwait);
+    QWidget* page = pcontrol->widget(kind == TRunKind::Scheduled ? tabwait : tabexec);
     progresso->setParent(page);
-    if (kind == TRunKind::Immediate) {
+    if (kind != TRunKind::Scheduled) {
         progresso->setGeometry(8, 210, 323, 40);
         focusBeforeRun_ = focusWidget();
         // The entries stay as typed: nothing on the page can change while the run lasts.
@@ -118,7 +111,7 @@ void Tmain::BeginRunDisplay(TRunKind kind)
             w->setEnabled(false);
             heldDuringRun_ << w;
         }
-        for (QWidget* w : std::initializer_list<QWidget*>{BitBtn1, btalterar, BitBtn2})
+        for (QWidget* w : std::initializer_list<QWidget*>{BitBtn1, btsimular, btalterar, BitBtn2})
             w->hide();
     } else {
         progresso->setGeometry(55, 210, 323, 40);
@@ -136,7 +129,7 @@ void Tmain::EndRunDisplay()
     progresso->hide();
     if (btcancelar->isVisible() || !heldDuringRun_.isEmpty()) {
         btcancelar->hide();
-        for (QWidget* w : std::initializer_list<QWidget*>{BitBtn1, btalterar, BitBtn2})
+        for (QWidget* w : std::initializer_list<QWidget*>{BitBtn1, btsimular, btalterar, BitBtn2})
             w->show();
         for (QWidget* w : heldDuringRun_)
             w->setEnabled(true);
@@ -182,7 +175,8 @@ void Tmain::SessionRunEnded(const TRunEnd& end)
     case TRunOutcome::Cancelled:
     case TRunOutcome::Interrupted:
         // Rolled back whole: the page is as it was typed.
-        dialogs_->ShowMessage(kCancelled, QStringLiteral("Aviso"));
+        dialogs_->ShowMessage(end.kind == TRunKind::Simulation ? kSimulationCancelled : kCancelled,
+                              QStringLiteral("Aviso"));
         break;
     case TRunOutcome::RolledBack:
         ReportError(end.errorText);

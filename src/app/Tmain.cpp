@@ -280,7 +280,10 @@ bool Tmain::Permitted(THandler handler) const
         if (handler == always)
             return true;
     if (handler == &Tmain::btcancelarClick)
-        return session_->State() == TSessionState::Running && session_->RunKind() == TRunKind::Immediate;
+        return session_->State() == TSessionState::Running && session_->RunKind() != TRunKind::Scheduled;
+    // Reads only, queued behind whatever the database thread does.
+    if (handler == &Tmain::anteriorChange || handler == &Tmain::ContagemTimer)
+        return !session_->ChangeUnderWay();
     if (!session_->Busy())
         return true;
     // A login or a look-up changes nothing: the operator may give up waiting for it.
@@ -304,6 +307,9 @@ void Tmain::ConnectSession()
     connect(s, &TChangeSession::RunProgress, this, guarded(&Tmain::ShowRunProgress));
     connect(s, &TChangeSession::RowStarted, this, guarded(&Tmain::ShowRunRow));
     connect(s, &TChangeSession::RunEnded, this, guarded(&Tmain::SessionRunEnded));
+    connect(s, &TChangeSession::SimulationEnded, this, guarded(&Tmain::SessionSimulationEnded));
+    connect(s, &TChangeSession::ProductsCounted, this, guarded(&Tmain::SessionProductsCounted));
+    connect(s, &TChangeSession::RatesCounted, this, guarded(&Tmain::SessionRatesCounted));
     connect(s, &TChangeSession::AttemptFailed, this, guarded(&Tmain::SessionAttemptFailed));
     connect(s, &TChangeSession::ScheduleEnded, this, guarded(&Tmain::SessionScheduleEnded));
     connect(&s->Agenda(), &QTimer::timeout, this, Handler(&Tmain::AgendaTimer));
@@ -448,13 +454,22 @@ void Tmain::closeEvent(QCloseEvent* event)
     if (session_->ChangeUnderWay()) {
         event->ignore();
         Guarded([this] {
-            dialogs_->ShowMessage(
-                session_->RunKind() == TRunKind::Immediate
-                    ? QStringLiteral("A alteração das taxas de IVA está em curso e a janela não pode ser fechada "
-                                     "agora. Aguarde o fim da alteração ou use \"Cancelar\".")
-                    : QStringLiteral("A alteração agendada das taxas de IVA está em curso e a janela não pode ser "
-                                     "fechada agora. Aguarde o fim da alteração: o programa termina sozinho."),
-                QStringLiteral("Aviso"));
+            QString text;
+            switch (session_->RunKind()) {
+            case TRunKind::Immediate:
+                text = QStringLiteral("A alteração das taxas de IVA está em curso e a janela não pode ser fechada "
+                                      "agora. Aguarde o fim da alteração ou use \"Cancelar\".");
+                break;
+            case TRunKind::Simulation:
+                text = QStringLiteral("A simulação está em curso e a janela não pode ser fechada agora. Aguarde o "
+                                      "fim da simulação ou use \"Cancelar\".");
+                break;
+            case TRunKind::Scheduled:
+                text = QStringLiteral("A alteração agendada das taxas de IVA está em curso e a janela não pode ser "
+                                      "fechada agora. Aguarde o fim da alteração: o programa termina sozinho.");
+                break;
+            }
+            dialogs_->ShowMessage(text, QStringLiteral("Aviso"));
         });
         return;
     }

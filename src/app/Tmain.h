@@ -19,6 +19,8 @@
 
 class QAction;
 class QCheckBox;
+class QCompleter;
+class QStandardItemModel;
 class QCloseEvent;
 class QDateTimeEdit;
 class QKeyEvent;
@@ -52,6 +54,9 @@ struct TmainEnvironment {
     std::function<QDateTime()> clock;
     std::function<bool()> trayAvailable;
     std::function<bool()> trayTellsDoubleClick;
+    // How long the rate entry page waits after the last keystroke before it asks how many
+    // products carry the rates typed; negative: it never asks.
+    int countPause = 400;
 };
 
 class Tmain : public QWidget {
@@ -145,6 +150,13 @@ private:
     void nova3Exit();
     void opvendaClick();
     void oparredondarClick();
+    void btsimularClick();
+    // The products that carry the rates typed, after a pause in the typing; the rate table's
+    // list with its products on Alt+↓ or F4 in an existing-rate field.
+    void anteriorChange();
+    void ContagemTimer();
+    void anteriorListOpen(QLineEdit* edit);
+    void ListaTaxasActivated(const QString& rate);
 
     // the session's answers
     void SessionProbed(TAppKind app);
@@ -153,6 +165,9 @@ private:
     void SessionRefused(const TRefusal& refusal);
     void SessionAccepted(TCheckPurpose purpose);
     void SessionRunEnded(const TRunEnd& end);
+    void SessionSimulationEnded(const TSimulation& simulation);
+    void SessionProductsCounted(int row, const QString& rate, const TProductCount& count);
+    void SessionRatesCounted(const QList<TRateCount>& rates);
     void SessionAttemptFailed(const QDateTime& when, const QString& reason, const QDateTime& next);
     void SessionScheduleEnded(TScheduleEnd end, const QString& warning);
 
@@ -245,6 +260,13 @@ private:
     QPushButton* BitBtn1 = nullptr;
     QPushButton* btalterar = nullptr;
     QPushButton* BitBtn2 = nullptr;
+    QPushButton* btsimular = nullptr;
+    // the products that carry each row's existing rate, and the rate table's list
+    QLabel* contagem[3] = {};
+    QTimer* Contagem = nullptr;
+    QCompleter* ListaTaxas = nullptr;
+    QStandardItemModel* taxas_ = nullptr;
+    QPointer<QLineEdit> listaPara_;
 
     // the run's progress, on page 2 or page 5 as the run is immediate or scheduled
     QWidget* progresso = nullptr;

@@ -15,6 +15,9 @@ namespace {
 
 const QString kConfirmation = QStringLiteral("Tem a certeza que deseja alterar as taxas de IVA?");
 
+// Above this many products a simulation is no quick look: the operator is told what it costs.
+constexpr qint64 kLargeSimulation = 50000;
+
 }  // namespace
 
 // Hears the run on the database thread: the record takes every statement there and then, the
@@ -144,6 +147,10 @@ void TChangeSession::CheckChangeRequest(const TChangeRequest& request, TCheckPur
         emit Refused({form.text, form.title, form.focus});
         return;
     }
+    if (purpose == TCheckPurpose::Simulation) {
+        LookUp(request, purpose);
+        return;
+    }
     // The operator confirms before the rate table is consulted.
     asking_ = true;
     asked_ = request;
@@ -156,8 +163,14 @@ void TChangeSession::Answer(bool yes)
     if (!asking_)
         return;
     asking_ = false;
-    if (yes)
-        LookUp(asked_, askedFor_);
+    if (!yes)
+        return;
+    if (askingToSimulate_) {
+        askingToSimulate_ = false;
+        StartRun(asked_, TRunKind::Simulation);
+        return;
+    }
+    LookUp(asked_, askedFor_);
 }
 
 void TChangeSession::LookUp(const TChangeRequest& request, TCheckPurpose purpose)
@@ -166,17 +179,20 @@ void TChangeSession::LookUp(const TChangeRequest& request, TCheckPurpose purpose
     db_.Post([this, request, purpose](TDbConnection& db) {
         TCheckVerdict verdict;
         std::optional<QString> error;
+        qint64 touched = 0;
         try {
             verdict = CheckRequestInRateTable(request, db);
+            if (verdict.accepted && purpose == TCheckPurpose::Simulation)
+                touched = CountTouchedProducts(db, ProductImageLayout(db, request));
         } catch (...) {
             error = OperatorText(std::current_exception());
         }
-        Reply([this, request, purpose, verdict, error] { Checked(request, purpose, verdict, error); });
+        Reply([this, request, purpose, verdict, error, touched] { Checked(request, purpose, verdict, error, touched); });
     });
 }
 
 void TChangeSession::Checked(const TChangeRequest& request, TCheckPurpose purpose, const TCheckVerdict& verdict,
-                             const std::optional<QString>& error)
+                             const std::optional<QString>& error, qint64 touched)
 {
     // The program ended during the look-ups: nothing is started any more.
     if (stopped_) {
@@ -196,6 +212,22 @@ void TChangeSession::Checked(const TChangeRequest& request, TCheckPurpose purpos
     if (purpose == TCheckPurpose::Schedule) {
         SetState(TSessionState::Idle);
         emit Accepted(purpose);
+        return;
+    }
+    if (purpose == TCheckPurpose::Simulation && touched > kLargeSimulation) {
+        // Its statements are the change's, and so are its time and its locks.
+        SetState(TSessionState::Idle);
+        asking_ = askingToSimulate_ = true;
+        asked_ = request;
+        emit QuestionAsked(QStringLiteral("A simulação abrange %1 produtos: demora tanto como a própria alteração e, "
+                                          "até ao fim, pode demorar e bloquear os postos que usam a base de dados. "
+                                          "Deseja continuar?")
+                               .arg(Thousands(touched)),
+                           QStringLiteral("Confirme"));
+        return;
+    }
+    if (purpose == TCheckPurpose::Simulation) {
+        StartRun(request, TRunKind::Simulation);
         return;
     }
     StartRun(request, TRunKind::Immediate);
@@ -225,6 +257,28 @@ void TChangeSession::StartRun(const TChangeRequest& request, TRunKind kind)
     // On the database thread, around the commit. The guard is left alone by this thread while
     // the run lasts.
     TScheduleGuard* guard = kind == TRunKind::Scheduled ? guard_.get() : nullptr;
+    if (kind == TRunKind::Simulation) {
+        SetState(TSessionState::Running);
+        simulationFile_.clear();
+        db_.Post([this, request, path = work_.filePath(QStringLiteral("simulacao.csv"))](TDbConnection& db) {
+            TRunEnd end;
+            end.kind = TRunKind::Simulation;
+            TSimulation simulation;
+            try {
+                simulation = SimulateChange(db, request, relay_.get(), path);
+                end.outcome = TRunOutcome::Simulated;
+            } catch (const TDbCancelled&) {
+                end.outcome = TRunOutcome::Cancelled;
+            } catch (...) {
+                end.outcome = TRunOutcome::RolledBack;
+                end.errorText = OperatorText(std::current_exception());
+            }
+            Settle(db);
+            Reply([this, end, simulation] { RunDone(end, simulation); });
+        });
+        return;
+    }
+
     TRunHooks hooks;
     hooks.observer = relay_.get();
     hooks.beforeCommit = [this, guard] {
@@ -260,18 +314,23 @@ void TChangeSession::StartRun(const TChangeRequest& request, TRunKind kind)
             end.outcome = TRunOutcome::RolledBack;
             end.errorText = OperatorText(std::current_exception());
         }
-        if (commitPoint_.Cancelled()) {
-            // A cancelled connection refuses every later statement: the next job logs in afresh.
-            try {
-                db.setConnected(false);
-            } catch (...) {
-            }
-        }
+        Settle(db);
         Reply([this, end] { RunDone(end); });
     });
 }
 
-void TChangeSession::RunDone(const TRunEnd& ended)
+void TChangeSession::Settle(TDbConnection& db)
+{
+    // A cancelled connection refuses every later statement: the next job logs in afresh.
+    if (!commitPoint_.Cancelled())
+        return;
+    try {
+        db.setConnected(false);
+    } catch (...) {
+    }
+}
+
+void TChangeSession::RunDone(const TRunEnd& ended, const TSimulation& simulation)
 {
     TRunEnd end = ended;
     for (int row = 0; row < 3; ++row)
@@ -298,6 +357,11 @@ void TChangeSession::RunDone(const TRunEnd& ended)
         return;
     }
     SetState(TSessionState::Idle);
+    if (end.outcome == TRunOutcome::Simulated) {
+        simulationFile_ = simulation.productsFile;
+        emit SimulationEnded(simulation);
+        return;
+    }
     emit RunEnded(end);
 }
 
@@ -305,12 +369,39 @@ TCancelAnswer TChangeSession::Cancel()
 {
     if (state_ == TSessionState::Cancelling)
         return TCancelAnswer::Stopping;
-    if (!ChangeUnderWay() || runKind_ != TRunKind::Immediate)
+    if (!ChangeUnderWay() || runKind_ == TRunKind::Scheduled)
         return lastOutcome_ == TRunOutcome::Committed ? TCancelAnswer::Committed : TCancelAnswer::NotRunning;
     if (!commitPoint_.Cancel(db_.Connection()))
         return TCancelAnswer::Committing;
     SetState(TSessionState::Cancelling);
     return TCancelAnswer::Stopping;
+}
+
+void TChangeSession::CountProducts(int row, const QString& rate)
+{
+    if (ChangeUnderWay() || stopped_ || !detected_)
+        return;
+    db_.Post([this, row, rate, app = detectedApp_](TDbConnection& db) {
+        try {
+            const TProductCount count = CountProductsAt(db, app, rate);
+            Reply([this, row, rate, count] { emit ProductsCounted(row, rate, count); });
+        } catch (...) {
+            // A count is a courtesy: one that cannot be read shows nothing.
+        }
+    });
+}
+
+void TChangeSession::CountRates()
+{
+    if (ChangeUnderWay() || stopped_ || !detected_)
+        return;
+    db_.Post([this, app = detectedApp_](TDbConnection& db) {
+        try {
+            const QList<TRateCount> rates = ::CountRates(db, app);
+            Reply([this, rates] { emit RatesCounted(rates); });
+        } catch (...) {
+        }
+    });
 }
 
 void TChangeSession::Stop()

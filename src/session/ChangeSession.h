@@ -25,11 +25,14 @@
 #include "ChangeRun.h"
 #include "CommitPoint.h"
 #include "DbThread.h"
+#include "RateCounts.h"
 #include "RunRecord.h"
+#include "Simulation.h"
 #include "TChangeRequest.h"
 
 #include <QDateTime>
 #include <QObject>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <array>
 #include <functional>
@@ -40,8 +43,8 @@ class TScheduleGuard;
 
 enum class TSessionState { Idle, Detecting, Checking, Running, Cancelling, Committing, Waiting, Connecting, Finished };
 
-// What an accepted check leads to.
-enum class TCheckPurpose { ChangeNow, Schedule };
+// What an accepted check leads to. A simulation asks no confirmation: it keeps nothing.
+enum class TCheckPurpose { ChangeNow, Schedule, Simulation };
 
 // What the session takes from the outside world; tests replace each piece.
 struct TSessionEnvironment {
@@ -135,8 +138,18 @@ public:
     // The operator's answer to the last QuestionAsked.
     void Answer(bool yes);
 
-    // "Cancelar" for a change now.
+    // "Cancelar" for a change now or a simulation.
     TCancelAnswer Cancel();
+
+    // The file with every product of the last simulation, old and new values; empty without one.
+    QString SimulationFile() const { return simulationFile_; }
+
+    // How many products carry rate, for row (0 to 2) of the rate entry page: ProductsCounted,
+    // or nothing at all when it cannot be read. Queued behind whatever the database thread
+    // does, and never while a change runs.
+    void CountProducts(int row, const QString& rate);
+    // The rate table's rates with their products: RatesCounted, or nothing.
+    void CountRates();
 
     // At start: closes the record of runs whose process died, and resumes a schedule left in
     // the settings file.
@@ -172,6 +185,9 @@ signals:
     void RunProgress(int done, int total);
     void RowStarted(int row);
     void RunEnded(const TRunEnd& end);
+    void SimulationEnded(const TSimulation& simulation);
+    void ProductsCounted(int row, const QString& rate, const TProductCount& count);
+    void RatesCounted(const QList<TRateCount>& rates);
     // A scheduled attempt that could not make the change, to be tried again; reason is the
     // driver's or the file's text; next, when valid, is the earliest moment of the next
     // attempt (failures that reach the database are tried again less and less often).
@@ -193,9 +209,11 @@ private:
     void LookUp(const TChangeRequest& request, TCheckPurpose purpose);
     // error: the look-ups' failure, when they failed.
     void Checked(const TChangeRequest& request, TCheckPurpose purpose, const TCheckVerdict& verdict,
-                 const std::optional<QString>& error);
+                 const std::optional<QString>& error, qint64 touched);
     void StartRun(const TChangeRequest& request, TRunKind kind);
-    void RunDone(const TRunEnd& end);
+    // After a run's job, on the database thread: a cancelled connection is dropped.
+    void Settle(TDbConnection& db);
+    void RunDone(const TRunEnd& end, const TSimulation& simulation = {});
     void RunDoneScheduled(const TRunEnd& end);
 
     void Attempt();
@@ -220,8 +238,9 @@ private:
     // The installation's, from detection or from the resumed schedule: what the record names.
     QString connectionString_;
 
-    // The check between its question and the answer.
+    // The check between its question and the answer; a simulation of many products asks too.
     bool asking_ = false;
+    bool askingToSimulate_ = false;
     TChangeRequest asked_;
     TCheckPurpose askedFor_ = TCheckPurpose::ChangeNow;
 
@@ -232,6 +251,8 @@ private:
     std::unique_ptr<TRunRecord> record_;
     std::unique_ptr<TRunRelay> relay_;
     TRunOutcome lastOutcome_ = TRunOutcome::RolledBack;
+    QTemporaryDir work_;
+    QString simulationFile_;
 
     // The schedule this process acts on.
     TChangeRequest scheduled_;

@@ -264,6 +264,32 @@ private slots:
         }
     }
 
+    // "Simular": no question, every statement of the change and its products read, nothing
+    // kept; the result in a box of its own, the page as it was, the record saying so.
+    void simulate()
+    {
+        const auto db = EnteredInstallation(QStringLiteral("Quibon"));
+        const QByteArray file = FileBytes(db->databaseFile());
+        TWindowHarness h;
+        QVERIFY(h.openRateEntry());
+        h.fill("Taxa1=1;anterior=13;nova=23;descricao=normal;opvenda=1;oparredondar=1");
+        const QString controls = h.state();
+        h.click("btsimular");
+
+        QCOMPARE(h.dialogs.texts(), QStringList{"Simulação"});
+        const TSimulationReport& report = h.dialogs.simulations.at(0);
+        QVERIFY2(report.summary.startsWith("Linha 1: 13% → 23%\n"), qPrintable(report.summary));
+        QCOMPARE(report.products.size(), 20);
+        QCOMPARE(report.headers.first(), QStringLiteral("codigo"));
+        QVERIFY2(report.notes.contains("Arredondamento: "), qPrintable(report.notes));
+        QCOMPARE(h.window().ActivePage(), int(tabexec));
+        QCOMPARE(h.state(), controls);
+        QCOMPARE(FileBytes(db->databaseFile()), file);
+        const QString record = RecordText(h);
+        QVERIFY(record.contains("Execução: simulação\r\n"));
+        QCOMPARE(LastOutcome(record), QStringLiteral("Resultado: simulada (anulada)"));
+    }
+
     // While the run lasts the window paints its progress and takes nothing else: a second
     // press of the button (its signal, past the disabled control), Escape, the timer's tick
     // and the close box all do nothing; the cursor is busy; the bar counts the statements.

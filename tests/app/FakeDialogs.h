@@ -3,6 +3,7 @@
 // test can assert every box shown, in order, with its title.
 
 #include "Dialogs.h"
+#include "SimulationReport.h"
 #include <QString>
 #include <QStringList>
 #include <deque>
@@ -27,6 +28,11 @@ public:
         answers.pop_front();
         return a;
     }
+    // A simulation's result is recorded whole, and its box in the list as "Simulação".
+    void ShowSimulation(const TSimulationReport& report) override {
+        shown.push_back({TShownBox::Message, QStringLiteral("Simulação"), QStringLiteral("Simulação da alteração")});
+        simulations.push_back(report);
+    }
     // Texts of every box shown, in order.
     QStringList texts() const {
         QStringList out;
@@ -36,6 +42,7 @@ public:
     void clear() { shown.clear(); }
 
     std::vector<TShownBox> shown;
+    std::vector<TSimulationReport> simulations;
     std::deque<bool> answers;   // scripted answers to Confirm, front first
     bool defaultAnswer = true;  // when the script has run out
 };

@@ -5,8 +5,11 @@
 
 #include "WindowHarness.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QCompleter>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -350,6 +353,35 @@ private slots:
         QCOMPARE(h.focusName(), focus);
         QCOMPARE(h.window().ActivePage(), int(tabexec));
         QCOMPARE(h.state(), before);
+    }
+
+    // The products each existing rate holds appear after a pause in the typing, as the
+    // database counts them; F4 lists the rate table's rates with theirs, and a rate chosen
+    // there stands in the field as typed.
+    void productCounts()
+    {
+        TWindowHarness h([](TmainEnvironment& env) { env.countPause = 10; });
+        QVERIFY(h.openRateEntry());
+        auto* existing = h.child<QLineEdit>("anterior2");
+        Type(existing, "13");
+        const auto count = [&](const char* column) {
+            return installation_->scalar(QStringLiteral("SELECT COUNT(*) FROM produtos WHERE %1=13").arg(column)).toInt();
+        };
+        QTRY_COMPARE(h.child<QLabel>("contagem2")->text(),
+                     QStringLiteral("13%: %1 produtos (compra: %2)").arg(count("iva")).arg(count("ivacompra")));
+        Type(existing, "<BS><BS>");
+        QTRY_COMPARE(h.child<QLabel>("contagem2")->text(), QString());
+
+        QTest::keyClick(existing, Qt::Key_F4);
+        auto* list = h.window().findChild<QCompleter*>("ListaTaxas");
+        QTRY_VERIFY(list->popup()->isVisible());
+        QCOMPARE(list->completionCount(), installation_->scalar("SELECT COUNT(*) FROM iva").toInt());
+        QVERIFY2(list->popup()->model()->index(0, 0).data().toString().startsWith("0%  Isento: "),
+                 qPrintable(list->popup()->model()->index(0, 0).data().toString()));
+        h.fill("Taxa2=0");
+        emit list->activated(QStringLiteral("23"));
+        QCOMPARE(existing->text(), QStringLiteral("23"));
+        QCOMPARE(TickedRows(h), QStringLiteral("2"));
     }
 
     // "Alterar Outra Taxa" clears the rates, descriptions and options and hides what hangs on

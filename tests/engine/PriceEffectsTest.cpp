@@ -15,7 +15,9 @@ namespace {
 // Adds a product with the values given (column=value, SQL literals) and returns its rowid.
 qlonglong AddProduct(const TTempInstallation& inst, const QStringList& assignments)
 {
-    QStringList columns, values;
+    // Every product needs its code, which names it in most schemas.
+    static int code = 0;
+    QStringList columns{"codigo"}, values{QStringLiteral("'T%1'").arg(++code)};
     for (const QString& a : assignments) {
         const int eq = a.indexOf('=');
         columns << a.left(eq);

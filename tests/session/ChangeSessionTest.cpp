@@ -11,6 +11,7 @@
 #include <QtTest>
 
 Q_DECLARE_METATYPE(TChangeRequest)
+Q_DECLARE_METATYPE(TCheckPurpose)
 
 namespace {
 
@@ -196,13 +197,16 @@ private slots:
     void cancel_data()
     {
         QTest::addColumn<bool>("beforeCommit");
-        QTest::newRow("mid-statement") << true;
-        QTest::newRow("at the commit") << false;
+        QTest::addColumn<TCheckPurpose>("purpose");
+        QTest::newRow("mid-statement") << true << TCheckPurpose::ChangeNow;
+        QTest::newRow("at the commit") << false << TCheckPurpose::ChangeNow;
+        QTest::newRow("a simulation, mid-statement") << true << TCheckPurpose::Simulation;
     }
 
     void cancel()
     {
         QFETCH(bool, beforeCommit);
+        QFETCH(TCheckPurpose, purpose);
         TWatchedSession w;
         if (beforeCommit)
             w.db->exec(kSlowPrices);
@@ -220,7 +224,7 @@ private slots:
                     answers << w.session->Cancel();
             };
         }
-        w.session->CheckChangeRequest(Request(), TCheckPurpose::ChangeNow);
+        w.session->CheckChangeRequest(Request(), purpose);
         QVERIFY(w.settled());
         answers << w.session->Cancel();
         if (beforeCommit) {

@@ -3,11 +3,14 @@
 
 #include "Installation.h"
 #include "QtTranslations.h"
+#include "SimulationDialog.h"
 #include "Tmain.h"
 
 #include <QApplication>
 #include <QDateTimeEdit>
 #include <QDeadlineTimer>
+#include <QFontDatabase>
+#include <QPlainTextEdit>
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
@@ -31,7 +34,16 @@ public:
         QTextStream(stderr) << title << ": " << text << (yes ? " (Sim)\n" : " (Não)\n");
         return yes;
     }
+    // The simulation's box, pictured as the operator sees it.
+    void ShowSimulation(const TSimulationReport& report) override
+    {
+        TSimulationDialog dialog(report, nullptr);
+        dialog.show();
+        QApplication::processEvents();
+        simulation = dialog.grab();
+    }
     bool yes = false;
+    QPixmap simulation;
 };
 
 bool WaitFor(const std::function<bool()>& condition)
@@ -62,6 +74,30 @@ void Press(Tmain& window, const QString& button)
     QApplication::processEvents();
     if (!WaitFor([&] { return !window.Session().Busy(); }))
         throw std::runtime_error(("the session was still busy after " + button).toStdString());
+}
+
+void SavePixmap(const QPixmap& picture, const QString& folder, const QString& name)
+{
+    const QString path = QDir(folder).filePath(name + QStringLiteral(".png"));
+    if (!picture.save(path))
+        throw std::runtime_error(("cannot write " + path).toStdString());
+    QTextStream(stdout) << path << "\n";
+}
+
+// The first lines of a text file as a plain editor shows them.
+void SaveText(const QString& file, const QString& folder, const QString& name)
+{
+    QFile in(file);
+    if (!in.open(QIODevice::ReadOnly))
+        throw std::runtime_error(("cannot read " + file).toStdString());
+    const QStringList lines = QString::fromUtf8(in.readAll()).split(QStringLiteral("\r\n")).mid(0, 12);
+    QPlainTextEdit editor(lines.join(u'\n'));
+    editor.setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    editor.setLineWrapMode(QPlainTextEdit::NoWrap);
+    editor.resize(720, 240);
+    editor.show();
+    QApplication::processEvents();
+    SavePixmap(editor.grab(), folder, name);
 }
 
 // Saves the window as a change shows it, when the run is about to send its statement
@@ -138,6 +174,19 @@ int main(int argc, char* argv[])
         change.rows[1] = {true, QStringLiteral("13"), QStringLiteral("12"), QStringLiteral("12%")};
         change.options.salePrices = change.options.purchasePrices = true;
         window.LoadRequest(change);
+        // The products of each existing rate, counted after a pause in the typing.
+        const auto* counted = window.findChild<QLabel*>(QStringLiteral("contagem2"));
+        if (!WaitFor([&] { return !counted->text().isEmpty(); }))
+            throw std::runtime_error("the products were not counted");
+        Save(window, folder, QStringLiteral("2-tabexec-contagens"));
+
+        // The same change simulated: its box, and the file of every product as a text editor shows it.
+        Press(window, QStringLiteral("btsimular"));
+        if (dialogs.simulation.isNull())
+            throw std::runtime_error("the simulation showed nothing");
+        SavePixmap(dialogs.simulation, folder, QStringLiteral("6-simulacao"));
+        SaveText(window.Session().SimulationFile(), folder, QStringLiteral("7-simulacao-csv"));
+
         dialogs.yes = true;
         // The check's two look-ups, row 1's ten statements, then six of row 2's.
         SaveDuringRun(window, folder, QStringLiteral("2-tabexec-progresso"), 2 + 10 + 6);

@@ -11,7 +11,7 @@ CREATE TABLE iva (
 );
 
 CREATE TABLE produtos (
-    codigo      VARCHAR(20) UNIQUE,
+    codigo      VARCHAR(20) NOT NULL UNIQUE,
     descricao   VARCHAR(60) NOT NULL DEFAULT '',
     familia     VARCHAR(30),
     unidade     VARCHAR(5),

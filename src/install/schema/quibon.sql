@@ -17,7 +17,7 @@ CREATE TABLE iva_apagar (
 
 CREATE TABLE produtos (
     id          INTEGER,
-    codigo      VARCHAR(20) UNIQUE,
+    codigo      VARCHAR(20) NOT NULL PRIMARY KEY,
     descricao   VARCHAR(60) NOT NULL DEFAULT '',
     familia     VARCHAR(30),
     unidade     VARCHAR(5),

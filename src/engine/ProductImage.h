@@ -1,0 +1,72 @@
+#pragma once
+// What a change does to each product it touches, read from the database itself inside the
+// change's transaction: the columns the change writes, before its first statement and after
+// its last. Products are paired by the product table's key, or, where it has none, by the
+// columns the change leaves alone; they stream through a file, so a table of any size passes
+// without the memory growing with it.
+
+#include "TChangeRequest.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+#include <functional>
+#include <memory>
+
+class TDbConnection;
+
+// A column of produtos that a change writes.
+struct TImageColumn {
+    enum TRole { Rate, Price, Other } role = Other;
+    QString name;
+    QString selector;  // a price's rate column: the rate its price carries
+};
+
+struct TImageLayout {
+    QStringList key;                // the table's own key; empty when it has none
+    QStringList pairing;            // what pairs a product's two images: the key, or every column
+                                    // the change leaves alone
+    QList<TImageColumn> columns;    // what the change writes, as the images hold it
+    QString filter;                 // the products the change may touch, as a WHERE condition
+};
+
+// The columns the change of request writes in the product table, and how the products are
+// paired. Reads the table's columns (one probe) and its key from the driver's catalogue.
+TImageLayout ProductImageLayout(TDbConnection& db, const TChangeRequest& request);
+
+// How many products the change of request may touch (its layout's filter).
+qint64 CountTouchedProducts(TDbConnection& db, const TImageLayout& layout);
+
+// One product as the change leaves it: the values of the layout's columns, in its order.
+struct TProductChange {
+    QVariantList pairing;
+    QVariantList before;
+    QVariantList after;
+};
+
+class TProductImages {
+public:
+    explicit TProductImages(TImageLayout layout);
+    ~TProductImages();
+    TProductImages(const TProductImages&) = delete;
+    TProductImages& operator=(const TProductImages&) = delete;
+
+    const TImageLayout& layout() const { return layout_; }
+
+    // Inside the transaction, before the change's first statement: every product it may touch.
+    void ReadBefore(TDbConnection& db);
+    qint64 productsBefore() const { return before_; }
+
+    // After the change's last statement: each product read before, with its values now, in
+    // the order of its pairing. A product whose pairing values another product shares cannot
+    // be told apart from it and is left out.
+    void ReadAfter(TDbConnection& db, const std::function<void(const TProductChange&)>& each);
+    qint64 unpaired() const { return unpaired_; }
+
+private:
+    struct Store;
+    TImageLayout layout_;
+    std::unique_ptr<Store> store_;
+    qint64 before_ = 0;
+    qint64 unpaired_ = 0;
+};

@@ -1,0 +1,212 @@
+#include "Simulation.h"
+
+#include "RequestText.h"
+#include "TDbConnection.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QStringConverter>
+#include <QTextStream>
+#include <cmath>
+
+namespace {
+
+// A value as a Portuguese spreadsheet reads it: numbers with a decimal comma, text quoted
+// where it holds a separator, a quote or a line break. Drivers hand decimals over as text
+// as often as not: a price is a number whichever way it came.
+QString CsvValue(const QVariant& value, bool number = false)
+{
+    if (value.isNull())
+        return QString();
+    bool isNumber = false;
+    const double asNumber = value.toDouble(&isNumber);
+    if (number && isNumber && value.metaType().id() == QMetaType::QString)
+        return value.toString().trimmed().replace(u'.', u',');
+    switch (value.metaType().id()) {
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return QString::number(asNumber, 'g', QLocale::FloatingPointShortest).replace(u'.', u',');
+    case QMetaType::QDateTime:
+        return value.toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    default:
+        break;
+    }
+    QString text = value.toString();
+    if (text.contains(u';') || text.contains(u'"') || text.contains(u'\n') || text.contains(u'\r'))
+        text = u'"' + text.replace(u'"', QStringLiteral("\"\"")) + u'"';
+    return text;
+}
+
+// Hears the run: what each command of each row changed.
+class TRowCounter : public TRunObserver {
+public:
+    TRowCounter(TSimulation& result, TRunObserver* next) : result_(result), next_(next) {}
+
+    void TotalChanged(int total) override
+    {
+        if (next_)
+            next_->TotalChanged(total);
+    }
+    void RowStarted(int row) override
+    {
+        result_.rows[row].ran = true;
+        if (next_)
+            next_->RowStarted(row);
+    }
+    void RowDone(int row, qint64 moved) override
+    {
+        if (next_)
+            next_->RowDone(row, moved);
+    }
+    void StatementDone(const TStatementReport& report) override
+    {
+        TSimulatedRow& row = result_.rows[report.row];
+        const qint64 n = qMax<qint64>(report.rowsAffected, 0);
+        switch (report.what.kind) {
+        case TStatementWhat::RateInserted: row.rateInserted = true; break;
+        case TStatementWhat::RateDescribed: row.rateDescribed += n; break;
+        case TStatementWhat::RateDeleted: row.rateDeleted += n; break;
+        case TStatementWhat::RateDeletedRecorded: row.deletionRecorded = true; break;
+        case TStatementWhat::PriceMultiplied: row.prices << qMakePair(report.what.column, n); break;
+        case TStatementWhat::SaleRateMoved: row.saleMoved += n; break;
+        case TStatementWhat::PurchaseRateMoved: row.purchaseMoved += n; break;
+        case TStatementWhat::SecondRateMoved:
+        case TStatementWhat::SecondRateFilled:
+        case TStatementWhat::ResaleRateMoved: row.otherRatesMoved += n; break;
+        case TStatementWhat::TerminalDefault: row.terminals << qMakePair(report.what.column, n); break;
+        default: break;
+        }
+        if (next_)
+            next_->StatementDone(report);
+    }
+
+private:
+    TSimulation& result_;
+    TRunObserver* next_;
+};
+
+// Every product's two images: the sample, the file, the rounding figures.
+class TProductTally {
+public:
+    TProductTally(TSimulation& result, const TChangeRequest& request, const QString& csvPath)
+        : result_(result), file_(csvPath)
+    {
+        const TImageLayout& layout = result_.layout;
+        named_ = !layout.key.isEmpty();
+        for (const TRatePair& row : request.rows)
+            if (row.enabled)
+                steps_.push_back({RateInteger(row.existing), RateInteger(row.replacement)});
+        auto indexOf = [&](const QString& name) {
+            for (int i = 0; i < layout.columns.size(); ++i)
+                if (layout.columns[i].name == name)
+                    return i;
+            return -1;
+        };
+        for (int i = 0; i < layout.columns.size(); ++i)
+            if (layout.columns[i].role == TImageColumn::Price && indexOf(layout.columns[i].selector) >= 0)
+                prices_.push_back({i, indexOf(layout.columns[i].selector)});
+        if (!named_)
+            return;
+        if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            throw TFileError(QStringLiteral("Não foi possível gravar o ficheiro da simulação ") + csvPath);
+        out_.setDevice(&file_);
+        out_.setEncoding(QStringConverter::Utf8);
+        out_.setGenerateByteOrderMark(true);
+        QStringList header = layout.key;
+        for (const TImageColumn& column : layout.columns)
+            header << column.name + QStringLiteral(" antes") << column.name + QStringLiteral(" depois");
+        out_ << header.join(u';') << "\r\n";
+    }
+
+    void Add(const TProductChange& change)
+    {
+        ++result_.products;
+        if (result_.rounding)
+            Measure(change);
+        if (!named_)
+            return;
+        if (result_.sample.size() < kSampleSize)
+            result_.sample << change;
+        QStringList fields;
+        for (const QVariant& v : change.pairing)
+            fields << CsvValue(v);
+        for (int i = 0; i < change.before.size(); ++i) {
+            const bool price = result_.layout.columns.value(i).role == TImageColumn::Price;
+            fields << CsvValue(change.before[i], price) << CsvValue(change.after.value(i), price);
+        }
+        out_ << fields.join(u';') << "\r\n";
+    }
+
+    void Close()
+    {
+        if (!named_)
+            return;
+        out_.flush();
+        file_.close();
+        if (out_.status() != QTextStream::Ok || file_.error() != QFileDevice::NoError)
+            throw TFileError(QStringLiteral("Não foi possível gravar o ficheiro da simulação ") + file_.fileName());
+        result_.productsFile = file_.fileName();
+    }
+
+private:
+    // The exact conversion of an old price follows the product's rate through the rows, as
+    // the change moves it: 6 to 13 in row 1 and 13 to 23 in row 2 make one factor of 1.23/1.06.
+    void Measure(const TProductChange& change)
+    {
+        for (const auto& [price, selector] : prices_) {
+            bool hasBefore = false, hasAfter = false, hasRate = false;
+            const double before = change.before[price].toDouble(&hasBefore);
+            const double after = change.after.value(price).toDouble(&hasAfter);
+            int rate = change.before[selector].toInt(&hasRate);
+            if (!hasBefore || !hasAfter || !hasRate)
+                continue;
+            double factor = 1;
+            for (const auto& [from, to] : steps_) {
+                if (rate != from)
+                    continue;
+                factor = factor * (100.0 + to) / (100.0 + from);
+                rate = to;
+            }
+            if (factor == 1)
+                continue;  // the price was not converted
+            const double distance = std::abs(after - before * factor);
+            if (distance >= 0.005 - 1e-9)
+                ++result_.offByHalfCent;
+            result_.largestDifference = std::max(result_.largestDifference, distance);
+        }
+    }
+
+    TSimulation& result_;
+    bool named_ = false;
+    std::vector<std::pair<int, int>> steps_;   // old and new rate of each ticked row, in order
+    std::vector<std::pair<int, int>> prices_;  // a price's column and its rate's column
+    QFile file_;
+    QTextStream out_;
+};
+
+}  // namespace
+
+TSimulation SimulateChange(TDbConnection& db, const TChangeRequest& request, TRunObserver* observer,
+                           const QString& csvPath)
+{
+    TSimulation result;
+    result.rounding = request.options.roundPrices;
+    std::unique_ptr<TProductImages> images;
+    std::unique_ptr<TProductTally> tally;
+    TRowCounter counter(result, observer);
+    TRunHooks hooks;
+    hooks.observer = &counter;
+    hooks.afterBegin = [&] {
+        result.layout = ProductImageLayout(db, request);
+        images = std::make_unique<TProductImages>(result.layout);
+        images->ReadBefore(db);
+    };
+    hooks.beforeCommit = [&] {
+        tally = std::make_unique<TProductTally>(result, request, csvPath);
+        images->ReadAfter(db, [&](const TProductChange& change) { tally->Add(change); });
+        tally->Close();
+        result.unpaired = images->unpaired();
+    };
+    RunChange(db, request, TRunKind::Simulation, hooks);
+    return result;
+}

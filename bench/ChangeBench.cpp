@@ -21,6 +21,7 @@
 #include "ChangeRun.h"
 #include "Installation.h"
 #include "RunRecord.h"
+#include "Simulation.h"
 #include "TDbConnection.h"
 #include "TSqlDialect.h"
 #include "Tmain.h"
@@ -397,6 +398,81 @@ int RunOne(qint64 products, const QString& folder, int repeat)
     return same ? 0 : 1;
 }
 
+// One side of the simulation's series, in a process of its own so that its peak memory is its
+// own: the full change, committed, or its simulation, each from a fresh copy of the database.
+int RunSide(const QString& side, const QString& folder)
+{
+    const QString database = QDir(folder).filePath(QStringLiteral("quibon.db"));
+    QFile::remove(database);
+    if (!QFile::copy(QDir(folder).filePath(QStringLiteral("original.db")), database))
+        Fail(QStringLiteral("cannot copy the database"));
+    QDir::setCurrent(folder);
+    TDbConnection db;
+    db.setConnectionString(QStringLiteral("FILE NAME=.\\Quibon.UDL"));
+    db.setConnected(true);
+    ::sync();
+    QElapsedTimer timer;
+    timer.start();
+    qint64 products = 0;
+    if (side == QLatin1String("simulation")) {
+        const TSimulation result =
+            SimulateChange(db, FullQuibonRequest(), nullptr, QDir(folder).filePath(QStringLiteral("simulacao.csv")));
+        products = result.products;
+    } else {
+        RunChange(db, FullQuibonRequest(), TRunKind::Immediate);
+    }
+    std::printf("SIDE %lld %lld %lld\n", static_cast<long long>(timer.elapsed()), static_cast<long long>(PeakKb()),
+                static_cast<long long>(products));
+    return 0;
+}
+
+// The simulation against the change it simulates, round by round, each side going first in
+// turn, for each size.
+int SimulationSeries(const QList<qint64>& sizes, int repeat, const QString& base)
+{
+    QTextStream out(stdout);
+    out << "| products | rounds | change (ms) | simulation (ms) | ratio | ratio range | peak memory, change (MiB) "
+           "| peak memory, simulation (MiB) | products read back |\n"
+        << "|---:|---:|---:|---:|---:|:---:|---:|---:|---:|\n";
+    out.flush();
+    for (qint64 n : sizes) {
+        const QString folder = QDir(base).filePath(QStringLiteral("s%1").arg(n));
+        QDir().mkpath(folder);
+        const QString database = QDir(folder).filePath(QStringLiteral("quibon.db"));
+        BuildDatabase(folder, database, n);
+        QFile::remove(QDir(folder).filePath(QStringLiteral("original.db")));
+        QFile::copy(database, QDir(folder).filePath(QStringLiteral("original.db")));
+        const int rounds = repeat > 0 ? repeat : (n <= 100000 ? 6 : 4);
+        QList<qint64> change, simulation, changePeak, simulationPeak;
+        qint64 read = 0;
+        for (int r = 0; r < rounds; ++r) {
+            const QStringList order = r % 2 == 0 ? QStringList{"change", "simulation"} : QStringList{"simulation", "change"};
+            for (const QString& side : order) {
+                QProcess child;
+                child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+                child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--side"), side, folder});
+                child.waitForFinished(-1);
+                const QStringList f = QString::fromUtf8(child.readAllStandardOutput()).trimmed().split(' ');
+                if (f.value(0) != QLatin1String("SIDE"))
+                    Fail(QStringLiteral("the %1 side failed").arg(side));
+                (side == QLatin1String("change") ? change : simulation) << f[1].toLongLong();
+                (side == QLatin1String("change") ? changePeak : simulationPeak) << f[2].toLongLong();
+                if (side == QLatin1String("simulation"))
+                    read = f[3].toLongLong();
+            }
+        }
+        const QList<double> ratios = RoundRatios(simulation, change);
+        out << "| " << n << " | " << rounds << " | " << Median(change) << " | " << Median(simulation) << " | "
+            << QString::number(Median(ratios), 'f', 2) << " | "
+            << QString::number(*std::min_element(ratios.begin(), ratios.end()), 'f', 2) << " to "
+            << QString::number(*std::max_element(ratios.begin(), ratios.end()), 'f', 2) << " | "
+            << QString::number(Median(changePeak) / 1024.0, 'f', 1) << " | "
+            << QString::number(Median(simulationPeak) / 1024.0, 'f', 1) << " | " << read << " |\n";
+        out.flush();
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -417,7 +493,10 @@ int main(int argc, char** argv)
     }
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
+    if (args.size() == 3 && args[0] == QLatin1String("--side"))
+        return RunSide(args[1], args[2]);
     QList<qint64> sizes{10000, 100000};
+    bool simulationSeries = false;
     QString keep;
     qint64 one = 0;
     int repeat = 0;  // 0: six rounds up to 100 000 products, four above
@@ -425,6 +504,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < args.size(); ++i) {
         const QString a = args[i];
         if (a == QLatin1String("--million")) sizes << 1000000;
+        else if (a == QLatin1String("--simulation")) simulationSeries = true;
         else if (a == QLatin1String("--sizes") && i + 1 < args.size()) {
             sizes.clear();
             for (const QString& s : args[++i].split(',')) sizes << s.toLongLong();
@@ -435,7 +515,8 @@ int main(int argc, char** argv)
             one = args[++i].toLongLong();
             oneDir = args[++i];
         } else {
-            std::fprintf(stderr, "usage: taxas-bench [--sizes N,N] [--million] [--repeat R] [--sqlite3 PATH] [--keep DIR]\n");
+            std::fprintf(stderr, "usage: taxas-bench [--simulation] [--sizes N,N] [--million] [--repeat R] "
+                                 "[--sqlite3 PATH] [--keep DIR]\n");
             return 2;
         }
     }
@@ -443,6 +524,8 @@ int main(int argc, char** argv)
 
     QTemporaryDir scratch;
     const QString base = keep.isEmpty() ? scratch.path() : keep;
+    if (simulationSeries)
+        return SimulationSeries(sizes, repeat, base);
     QTextStream out(stdout);
     out << "| products | rounds | statements | program (ms) | sqlite3 shell (ms) | ratio | ratio range "
            "| CPU ratio | peak memory (MiB) | same result |\n"

@@ -53,26 +53,18 @@ QString RowParagraph(int index, const TRatePair& row, const TSimulatedRow& done)
 
 }  // namespace
 
-QString ShownValue(const QVariant& value, bool number)
+QString ShownValue(const QString& value, bool number)
 {
     if (value.isNull())
         return QStringLiteral("—");
     bool isNumber = false;
-    value.toDouble(&isNumber);
-    const int type = number && isNumber ? int(QMetaType::Double) : value.metaType().id();
-    switch (type) {
-    case QMetaType::Double:
-    case QMetaType::Float: {
-        QString text = QString::number(value.toDouble(), 'f', 4);
-        while (text.endsWith(u'0') && text.indexOf(u'.') >= 0 && text.indexOf(u'.') < text.size() - 3)
-            text.chop(1);
-        return text.replace(u'.', u',');
-    }
-    case QMetaType::QDateTime:
-        return value.toDateTime().toString(QStringLiteral("dd/MM/yyyy HH:mm"));
-    default:
-        return value.toString();
-    }
+    const double n = value.toDouble(&isNumber);
+    if (!number || !isNumber || !value.contains(u'.'))
+        return value;
+    QString text = QString::number(n, 'f', 4);
+    while (text.endsWith(u'0') && text.indexOf(u'.') < text.size() - 3)
+        text.chop(1);
+    return text.replace(u'.', u',');
 }
 
 TSimulationReport SimulationReportOf(const TSimulation& simulation, const TChangeRequest& request)
@@ -96,8 +88,8 @@ TSimulationReport SimulationReportOf(const TSimulation& simulation, const TChang
             report.headers << column.name;
         for (const TProductChange& change : simulation.sample) {
             QStringList cells;
-            for (const QVariant& v : change.pairing)
-                cells << ShownValue(v, false);
+            for (const QString& v : change.pairing)
+                cells << v;
             for (int i = 0; i < change.before.size(); ++i) {
                 const bool price = layout.columns.value(i).role == TImageColumn::Price;
                 const QString before = ShownValue(change.before[i], price);

@@ -21,4 +21,4 @@ TSimulationReport SimulationReportOf(const TSimulation& simulation, const TChang
 
 // A value as the report shows it; a number (a price, whatever form the driver gave it) with a
 // decimal comma and at most four places.
-QString ShownValue(const QVariant& value, bool number);
+QString ShownValue(const QString& value, bool number);

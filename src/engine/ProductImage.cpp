@@ -109,61 +109,133 @@ qint64 CountTouchedProducts(TDbConnection& db, const TImageLayout& layout)
 }
 
 // The products read before the change, one record each (pairing, then values), in a file of
-// their own; QDataStream keeps every value exactly as the driver gave it.
+// their own.
 struct TProductImages::Store {
     QTemporaryFile file;
     QDataStream stream;
 
-    bool read(QVariantList& pairing, QVariantList& values)
+    bool read(QStringList& pairing, QStringList& values)
     {
         if (stream.atEnd())
             return false;
         stream >> pairing >> values;
         return stream.status() == QDataStream::Ok;
     }
+    void flush()
+    {
+        if (stream.status() != QDataStream::Ok || !file.flush())
+            throw TFileError(QStringLiteral("Não foi possível gravar o ficheiro temporário dos produtos ")
+                             + file.fileName());
+    }
+    void rewind()
+    {
+        file.seek(0);
+        stream.resetStatus();
+    }
 };
+
+namespace {
+
+// A value read back into a statement: numbers as the driver wrote them, the rest quoted.
+QString Literal(const QString& value, bool number)
+{
+    if (value.isNull())
+        return QStringLiteral("NULL");
+    if (number)
+        return value;
+    return u'\'' + QString(value).replace(u'\'', QStringLiteral("''")) + u'\'';
+}
+
+// The rows that come after key in the order of columns: (a > x) OR (a = x AND b > y) ...
+QString After(const QStringList& columns, const QStringList& key, const QList<bool>& numeric)
+{
+    QStringList alternatives;
+    for (int i = 0; i < columns.size(); ++i) {
+        QStringList terms;
+        for (int j = 0; j < i; ++j)
+            terms << columns[j] + QStringLiteral(" = ") + Literal(key[j], numeric.value(j));
+        terms << columns[i] + QStringLiteral(" > ") + Literal(key[i], numeric.value(i));
+        alternatives << u'(' + terms.join(QStringLiteral(" AND ")) + u')';
+    }
+    return u'(' + alternatives.join(QStringLiteral(" OR ")) + u')';
+}
+
+}  // namespace
 
 TProductImages::TProductImages(TImageLayout layout) : layout_(std::move(layout)) {}
 
 TProductImages::~TProductImages() = default;
 
-void TProductImages::ReadBefore(TDbConnection& db)
+void TProductImages::Read(TDbConnection& db, const QString& where,
+                          const std::function<void(const QStringList&, const QStringList&)>& each)
 {
-    store_ = std::make_unique<Store>();
-    if (!store_->file.open())
-        throw TFileError(QStringLiteral("Não foi possível criar um ficheiro temporário para os produtos: ")
-                         + store_->file.errorString());
-    store_->stream.setDevice(&store_->file);
     QStringList names = layout_.pairing;
     for (const TImageColumn& c : layout_.columns)
         names << c.name;
-    TOpenRead read(db, QStringLiteral("SELECT ") + Listed(names) + QStringLiteral(" FROM produtos WHERE ")
-                           + layout_.filter + QStringLiteral(" ORDER BY ") + Listed(layout_.pairing));
     const int pairs = layout_.pairing.size();
-    for (bool row = !db.IsEmpty(); row; row = db.Next()) {
-        const QVariantList values = db.Row();
-        store_->stream << values.mid(0, pairs) << values.mid(pairs);
-        ++before_;
+    const bool paged = !layout_.key.isEmpty();
+    QStringList last;
+    for (;;) {
+        QStringList conditions;
+        if (!where.isEmpty())
+            conditions << u'(' + where + u')';
+        if (!last.isEmpty())
+            conditions << After(layout_.pairing, last, numericPairing_);
+        db.setSQL(QStringLiteral("SELECT ") + (paged ? QStringLiteral("TOP %1 ").arg(kImagePage) : QString())
+                  + Listed(names) + QStringLiteral(" FROM produtos")
+                  + (conditions.isEmpty() ? QString() : QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND ")))
+                  + QStringLiteral(" ORDER BY ") + Listed(layout_.pairing));
+        const TDbConnection::TRowsRead read = db.ReadRows([&](const QStringList& row) {
+            last = row.mid(0, pairs);
+            each(last, row.mid(pairs));
+        });
+        numericPairing_ = read.numeric.mid(0, pairs);
+        if (!paged || read.rows < kImagePage)
+            return;
     }
-    read.close();
-    if (store_->stream.status() != QDataStream::Ok || !store_->file.flush())
-        throw TFileError(QStringLiteral("Não foi possível gravar o ficheiro temporário dos produtos ")
-                         + store_->file.fileName());
 }
 
-void TProductImages::ReadAfter(TDbConnection& db, const std::function<void(const TProductChange&)>& each)
+std::unique_ptr<TProductImages::Store> TProductImages::OpenStore() const
 {
-    if (!store_)
+    auto store = std::make_unique<Store>();
+    if (!store->file.open())
+        throw TFileError(QStringLiteral("Não foi possível criar um ficheiro temporário para os produtos: ")
+                         + store->file.errorString());
+    store->stream.setDevice(&store->file);
+    return store;
+}
+
+void TProductImages::ReadBefore(TDbConnection& db)
+{
+    beforeStore_ = OpenStore();
+    Read(db, layout_.filter, [&](const QStringList& pairing, const QStringList& values) {
+        beforeStore_->stream << pairing << values;
+        ++before_;
+    });
+    beforeStore_->flush();
+}
+
+void TProductImages::ReadAfter(TDbConnection& db)
+{
+    afterStore_ = OpenStore();
+    Read(db, QString(), [&](const QStringList& pairing, const QStringList& values) {
+        afterStore_->stream << pairing << values;
+    });
+    afterStore_->flush();
+}
+
+void TProductImages::Pair(const std::function<void(const TProductChange&)>& each)
+{
+    if (!beforeStore_ || !afterStore_)
         return;
-    store_->file.seek(0);
-    store_->stream.resetStatus();
-    const int pairs = layout_.pairing.size();
+    beforeStore_->rewind();
+    afterStore_->rewind();
 
     // The next product read before that nothing else shares its pairing with.
     std::optional<TProductChange> pending;
     bool stored = false;
-    QVariantList nextPairing, nextValues;
-    auto readStored = [&] { stored = store_->read(nextPairing, nextValues); };
+    QStringList nextPairing, nextValues;
+    auto readStored = [&] { stored = beforeStore_->read(nextPairing, nextValues); };
     readStored();
     auto advance = [&] {
         pending.reset();
@@ -184,44 +256,33 @@ void TProductImages::ReadAfter(TDbConnection& db, const std::function<void(const
     };
     advance();
 
-    QStringList names = layout_.pairing;
-    for (const TImageColumn& c : layout_.columns)
-        names << c.name;
-    TOpenRead read(db, QStringLiteral("SELECT ") + Listed(names) + QStringLiteral(" FROM produtos ORDER BY ")
-                           + Listed(layout_.pairing));
-    // One row ahead, to see a pairing that two products share.
-    QVariantList current, following;
-    bool hasCurrent = !db.IsEmpty();
-    bool hasFollowing = false;
-    if (hasCurrent) {
-        current = db.Row();
-        hasFollowing = db.Next();
-        if (hasFollowing)
-            following = db.Row();
-    }
-    auto step = [&] {
-        current = following;
-        hasCurrent = hasFollowing;
-        hasFollowing = hasCurrent && db.Next();
-        following = hasFollowing ? db.Row() : QVariantList();
-    };
-    while (hasCurrent && pending) {
-        const QVariantList pairing = current.mid(0, pairs);
-        if (pairing == pending->pairing) {
-            if (hasFollowing && following.mid(0, pairs) == pairing) {
-                ++unpaired_;
-                while (hasCurrent && current.mid(0, pairs) == pairing)
-                    step();
-                advance();
-                continue;
-            }
-            pending->after = current.mid(pairs);
+    // The table after the change, one row behind, to see a pairing that two products share:
+    // a row is settled once the next is known.
+    QStringList pairing, values, heldPairing, heldValues;
+    bool held = false, heldTwin = false;
+    auto settle = [&] {
+        if (!held || !pending || heldPairing != pending->pairing)
+            return;
+        if (heldTwin) {
+            ++unpaired_;
+        } else {
+            pending->after = heldValues;
             each(*pending);
-            advance();
         }
-        step();
+        advance();
+    };
+    while (pending && afterStore_->read(pairing, values)) {
+        if (held && pairing == heldPairing) {
+            heldTwin = true;
+            continue;
+        }
+        settle();
+        heldPairing.swap(pairing);
+        heldValues.swap(values);
+        held = true;
+        heldTwin = false;
     }
-    read.close();
+    settle();
     while (pending) {
         ++unpaired_;
         advance();

@@ -9,7 +9,6 @@
 
 #include <QString>
 #include <QStringList>
-#include <QVariantList>
 #include <functional>
 #include <memory>
 
@@ -37,12 +36,17 @@ TImageLayout ProductImageLayout(TDbConnection& db, const TChangeRequest& request
 // How many products the change of request may touch (its layout's filter).
 qint64 CountTouchedProducts(TDbConnection& db, const TImageLayout& layout);
 
-// One product as the change leaves it: the values of the layout's columns, in its order.
+// One product as the change leaves it: the values of the layout's columns, in its order, as
+// the driver writes them (a null QString for NULL).
 struct TProductChange {
-    QVariantList pairing;
-    QVariantList before;
-    QVariantList after;
+    QStringList pairing;
+    QStringList before;
+    QStringList after;
 };
+
+// A product table is read in pages of this many products, in the order of its key: some
+// drivers (SQLite's, inside a transaction) hold a whole result in memory before its first row.
+constexpr int kImagePage = 5000;
 
 class TProductImages {
 public:
@@ -55,18 +59,32 @@ public:
 
     // Inside the transaction, before the change's first statement: every product it may touch.
     void ReadBefore(TDbConnection& db);
+    // Which of the layout's pairing columns hold numbers, as the driver described them.
+    const QList<bool>& numericPairing() const { return numericPairing_; }
     qint64 productsBefore() const { return before_; }
 
-    // After the change's last statement: each product read before, with its values now, in
-    // the order of its pairing. A product whose pairing values another product shares cannot
-    // be told apart from it and is left out.
-    void ReadAfter(TDbConnection& db, const std::function<void(const TProductChange&)>& each);
+    // After the change's last statement: the table as it leaves it. Nothing but the reads is
+    // done before the transaction ends, since its locks hold the tills meanwhile.
+    void ReadAfter(TDbConnection& db);
+
+    // Once both are read, each product read before with its values after, in the order of its
+    // pairing. A product whose pairing values another product shares cannot be told apart from
+    // it and is left out.
+    void Pair(const std::function<void(const TProductChange&)>& each);
     qint64 unpaired() const { return unpaired_; }
 
 private:
     struct Store;
+    std::unique_ptr<Store> OpenStore() const;
+    // Every product where, in the order of the pairing, a page at a time where the table has a
+    // key: each row's pairing and values.
+    void Read(TDbConnection& db, const QString& where,
+              const std::function<void(const QStringList& pairing, const QStringList& values)>& each);
+
     TImageLayout layout_;
-    std::unique_ptr<Store> store_;
+    QList<bool> numericPairing_;
+    std::unique_ptr<Store> beforeStore_;
+    std::unique_ptr<Store> afterStore_;
     qint64 before_ = 0;
     qint64 unpaired_ = 0;
 };

@@ -11,30 +11,22 @@
 
 namespace {
 
-// A value as a Portuguese spreadsheet reads it: numbers with a decimal comma, text quoted
-// where it holds a separator, a quote or a line break. Drivers hand decimals over as text
-// as often as not: a price is a number whichever way it came.
-QString CsvValue(const QVariant& value, bool number = false)
+// A value as a Portuguese spreadsheet reads it, onto line: numbers with a decimal comma, text
+// quoted where it holds a separator, a quote or a line break.
+void AppendCsvValue(QString& line, const QString& value, bool number)
 {
     if (value.isNull())
-        return QString();
-    bool isNumber = false;
-    const double asNumber = value.toDouble(&isNumber);
-    if (number && isNumber && value.metaType().id() == QMetaType::QString)
-        return value.toString().trimmed().replace(u'.', u',');
-    switch (value.metaType().id()) {
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return QString::number(asNumber, 'g', QLocale::FloatingPointShortest).replace(u'.', u',');
-    case QMetaType::QDateTime:
-        return value.toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    default:
-        break;
+        return;
+    if (number) {
+        for (QChar c : value)
+            line += c == u'.' ? QChar(u',') : c;
+        return;
     }
-    QString text = value.toString();
-    if (text.contains(u';') || text.contains(u'"') || text.contains(u'\n') || text.contains(u'\r'))
-        text = u'"' + text.replace(u'"', QStringLiteral("\"\"")) + u'"';
-    return text;
+    if (value.contains(u';') || value.contains(u'"') || value.contains(u'\n') || value.contains(u'\r')) {
+        line += u'"' + QString(value).replace(u'"', QStringLiteral("\"\"")) + u'"';
+        return;
+    }
+    line += value;
 }
 
 // Hears the run: what each command of each row changed.
@@ -88,8 +80,9 @@ private:
 // Every product's two images: the sample, the file, the rounding figures.
 class TProductTally {
 public:
-    TProductTally(TSimulation& result, const TChangeRequest& request, const QString& csvPath)
-        : result_(result), file_(csvPath)
+    TProductTally(TSimulation& result, const TChangeRequest& request, const QString& csvPath,
+                  const QList<bool>& numericKey)
+        : result_(result), numericKey_(numericKey), file_(csvPath)
     {
         const TImageLayout& layout = result_.layout;
         named_ = !layout.key.isEmpty();
@@ -105,6 +98,8 @@ public:
         for (int i = 0; i < layout.columns.size(); ++i)
             if (layout.columns[i].role == TImageColumn::Price && indexOf(layout.columns[i].selector) >= 0)
                 prices_.push_back({i, indexOf(layout.columns[i].selector)});
+        for (const TImageColumn& column : layout.columns)
+            numberColumns_.push_back(column.role != TImageColumn::Other || column.name == QLatin1String("id"));
         if (!named_)
             return;
         if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -127,14 +122,20 @@ public:
             return;
         if (result_.sample.size() < kSampleSize)
             result_.sample << change;
-        QStringList fields;
-        for (const QVariant& v : change.pairing)
-            fields << CsvValue(v);
-        for (int i = 0; i < change.before.size(); ++i) {
-            const bool price = result_.layout.columns.value(i).role == TImageColumn::Price;
-            fields << CsvValue(change.before[i], price) << CsvValue(change.after.value(i), price);
+        line_.clear();
+        for (int i = 0; i < change.pairing.size(); ++i) {
+            if (i > 0)
+                line_ += u';';
+            AppendCsvValue(line_, change.pairing[i], numericKey_.value(i));
         }
-        out_ << fields.join(u';') << "\r\n";
+        for (int i = 0; i < change.before.size(); ++i) {
+            line_ += u';';
+            AppendCsvValue(line_, change.before[i], numberColumns_[i]);
+            line_ += u';';
+            AppendCsvValue(line_, change.after.value(i), numberColumns_[i]);
+        }
+        line_ += QStringLiteral("\r\n");
+        out_ << line_;
     }
 
     void Close()
@@ -177,9 +178,12 @@ private:
     }
 
     TSimulation& result_;
+    QList<bool> numericKey_;
     bool named_ = false;
     std::vector<std::pair<int, int>> steps_;   // old and new rate of each ticked row, in order
     std::vector<std::pair<int, int>> prices_;  // a price's column and its rate's column
+    std::vector<bool> numberColumns_;
+    QString line_;
     QFile file_;
     QTextStream out_;
 };
@@ -192,7 +196,6 @@ TSimulation SimulateChange(TDbConnection& db, const TChangeRequest& request, TRu
     TSimulation result;
     result.rounding = request.options.roundPrices;
     std::unique_ptr<TProductImages> images;
-    std::unique_ptr<TProductTally> tally;
     TRowCounter counter(result, observer);
     TRunHooks hooks;
     hooks.observer = &counter;
@@ -201,12 +204,12 @@ TSimulation SimulateChange(TDbConnection& db, const TChangeRequest& request, TRu
         images = std::make_unique<TProductImages>(result.layout);
         images->ReadBefore(db);
     };
-    hooks.beforeCommit = [&] {
-        tally = std::make_unique<TProductTally>(result, request, csvPath);
-        images->ReadAfter(db, [&](const TProductChange& change) { tally->Add(change); });
-        tally->Close();
-        result.unpaired = images->unpaired();
-    };
+    hooks.beforeCommit = [&] { images->ReadAfter(db); };
     RunChange(db, request, TRunKind::Simulation, hooks);
+    // Rolled back: the tills have the products again while they are compared.
+    TProductTally tally(result, request, csvPath, images->numericPairing());
+    images->Pair([&](const TProductChange& change) { tally.Add(change); });
+    tally.Close();
+    result.unpaired = images->unpaired();
     return result;
 }

@@ -17,6 +17,9 @@
 
 #include <atomic>
 #include <cmath>
+#include <iterator>
+#include <string>
+#include <vector>
 #include <limits>
 #include <mutex>
 
@@ -374,6 +377,119 @@ void TDbConnection::ExecSQL()
     if (!d->execute(query, statement))
         d->fail(query.lastError());
     d->rowsAffected = query.numRowsAffected();
+}
+
+namespace {
+
+// The diagnostic text ODBC keeps for a statement handle.
+QString StatementError(SQLHSTMT stmt)
+{
+    QStringList texts;
+    for (SQLSMALLINT record = 1;; ++record) {
+        SQLWCHAR state[6] = {};
+        SQLWCHAR message[1024] = {};
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        if (!SQL_SUCCEEDED(SQLGetDiagRecW(SQL_HANDLE_STMT, stmt, record, state, &native, message,
+                                          SQLSMALLINT(std::size(message) - 1), &length)))
+            break;
+        texts << QString::fromUtf16(reinterpret_cast<const char16_t*>(message)).trimmed();
+    }
+    return texts.join(u' ');
+}
+
+bool IsNumericType(SQLSMALLINT type)
+{
+    switch (type) {
+    case SQL_DECIMAL: case SQL_NUMERIC: case SQL_SMALLINT: case SQL_INTEGER: case SQL_REAL:
+    case SQL_FLOAT: case SQL_DOUBLE: case SQL_TINYINT: case SQL_BIGINT: case SQL_BIT:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+TDbConnection::TRowsRead TDbConnection::ReadRows(const std::function<void(const QStringList& row)>& each)
+{
+    d->closeResult();
+    const QString statement = d->sql;
+    if (d->observer)
+        d->observer(statement, TStatementKind::Read);
+    d->connect();
+    d->refuseIfCancelled();
+    const QVariant handle = d->database().driver()->handle();
+    if (!handle.isValid() || handle.metaType().sizeOf() != sizeof(SQLHDBC))
+        throw TDbError(QStringLiteral("A ligação ODBC não está disponível"));
+    const SQLHDBC hdbc = *static_cast<const SQLHDBC*>(handle.constData());
+    SQLHSTMT stmt = nullptr;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, hdbc, &stmt)))
+        throw TDbError(QStringLiteral("Não foi possível preparar a leitura"));
+    struct TFree {
+        TDbConnection::Impl* d;
+        SQLHSTMT stmt;
+        ~TFree()
+        {
+            std::lock_guard<std::mutex> lock(d->inFlightMutex);
+            d->inFlight = nullptr;
+            SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        }
+    } release{d.get(), stmt};
+    {
+        std::lock_guard<std::mutex> lock(d->inFlightMutex);
+        d->inFlight = stmt;
+    }
+    auto fail = [&] {
+        d->refuseIfCancelled();
+        throw TDbError(ExplainedDatabaseText(WithoutSecrets(StatementError(stmt), d->secrets)));
+    };
+    std::u16string text = d->wire(statement).toStdU16String();
+    if (!SQL_SUCCEEDED(SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(text.data()), SQL_NTS)))
+        fail();
+
+    TRowsRead read;
+    SQLSMALLINT columns = 0;
+    SQLNumResultCols(stmt, &columns);
+    // Each column into a buffer of its own, wide text sized to what the column can hold.
+    std::vector<std::vector<char16_t>> buffers(columns);
+    std::vector<SQLLEN> lengths(columns);
+    for (SQLSMALLINT i = 0; i < columns; ++i) {
+        SQLWCHAR name[256] = {};
+        SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = 0;
+        SQLULEN size = 0;
+        SQLDescribeColW(stmt, SQLUSMALLINT(i + 1), name, SQLSMALLINT(std::size(name) - 1), &nameLength, &type, &size,
+                        &digits, &nullable);
+        read.names << QString::fromUtf16(reinterpret_cast<const char16_t*>(name));
+        read.numeric << IsNumericType(type);
+        const SQLULEN chars = IsNumericType(type) ? 64 : qBound<SQLULEN>(64, size + 1, 8000);
+        buffers[i].resize(chars);
+        SQLBindCol(stmt, SQLUSMALLINT(i + 1), SQL_C_WCHAR, buffers[i].data(), SQLLEN(chars * sizeof(char16_t)),
+                   &lengths[i]);
+    }
+    QStringList row;
+    for (;;) {
+        const SQLRETURN got = SQLFetch(stmt);
+        if (got == SQL_NO_DATA)
+            break;
+        if (!SQL_SUCCEEDED(got))
+            fail();
+        row.clear();
+        for (SQLSMALLINT i = 0; i < columns; ++i) {
+            if (lengths[i] == SQL_NULL_DATA) {
+                row << QString();
+                continue;
+            }
+            const qsizetype n = qsizetype(lengths[i] / SQLLEN(sizeof(char16_t)));
+            if (lengths[i] == SQL_NO_TOTAL || n >= qsizetype(buffers[i].size()))
+                throw TDbError(QStringLiteral("O valor da coluna %1 é maior do que a leitura admite").arg(read.names[i]));
+            row << QString::fromUtf16(buffers[i].data(), n);
+        }
+        ++read.rows;
+        each(row);
+    }
+    d->refuseIfCancelled();
+    return read;
 }
 
 qint64 TDbConnection::RowsAffected() const

@@ -39,14 +39,24 @@ public:
     bool IsEmpty() const;              // true when the open result has no row
     bool FindField(const QString& name) const;      // without regard to case
     qint32 FieldByName(const QString& name) const;  // current row's value as a 32-bit integer
-    // Moves the open result to its next row; false past its last one. Rows are handed over as
-    // they are read, so a result of any size streams through.
+    // Moves the open result to its next row; false past its last one.
     bool Next();
     // The current row's values in the result's column order, as the driver gives them.
     QVariantList Row() const;
     QStringList FieldNames() const;
     void Close();                      // harmless when nothing is open
     void ExecSQL();                    // command; connects first when needed
+    // Runs the statement text as a row-returning query and hands each row to each, its values
+    // as the driver writes them as text (a null QString for NULL), in the result's column
+    // order; numeric tells which columns hold numbers. Made for reading many rows: straight
+    // from ODBC into bound buffers. Connects first when needed; raises TDbError, or
+    // TDbCancelled after a Cancel.
+    struct TRowsRead {
+        QStringList names;
+        QList<bool> numeric;
+        qint64 rows = 0;
+    };
+    TRowsRead ReadRows(const std::function<void(const QStringList& row)>& each);
     // Rows the last command changed, as the driver counts them; -1 when it does not say.
     qint64 RowsAffected() const;
 

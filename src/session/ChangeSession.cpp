@@ -6,10 +6,13 @@
 
 #include "Detection.h"
 #include "Errors.h"
+#include "FileLookup.h"
+#include "OleDbString.h"
 #include "ScheduleGuard.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
 namespace {
 
@@ -233,8 +236,43 @@ void TChangeSession::Checked(const TChangeRequest& request, TCheckPurpose purpos
     StartRun(request, TRunKind::Immediate);
 }
 
+QString TChangeSession::InstallationFolder() const
+{
+    // The data-link file's folder is the installation's, whichever folder the program was
+    // started from; a connection named otherwise has only the working folder.
+    try {
+        const TKeywordList keywords = ParseOleDbConnectionString(connectionString_);
+        if (HasKeyword(keywords, QStringLiteral("file name"))) {
+            const QString found =
+                FindFileIgnoringCase(KeywordValue(keywords, QStringLiteral("file name")), QDir::currentPath());
+            if (!found.isEmpty())
+                return QFileInfo(found).absolutePath();
+        }
+    } catch (...) {
+    }
+    return QDir::currentPath();
+}
+
+bool TChangeSession::LockInstallation(TRunKind kind)
+{
+    installationLock_ = std::make_unique<TInstallationLock>(InstallationFolder());
+    if (installationLock_->TryLock(env_.clock()))
+        return true;
+    installationLock_.reset();
+    if (kind == TRunKind::Scheduled) {
+        guard_->Release();
+        RetryLater(TInstallationLock::BusyText(), false);
+    } else {
+        SetState(TSessionState::Idle);
+        emit Refused({TInstallationLock::BusyText(), QStringLiteral("Aviso"), TRequestField::None});
+    }
+    return false;
+}
+
 void TChangeSession::StartRun(const TChangeRequest& request, TRunKind kind)
 {
+    if (!LockInstallation(kind))
+        return;
     runKind_ = kind;
     runRequest_ = request;
     commitPoint_.Reset();
@@ -351,6 +389,7 @@ void TChangeSession::RunDone(const TRunEnd& ended, const TSimulation& simulation
     }
     record_.reset();
     relay_.reset();
+    installationLock_.reset();
     lastOutcome_ = end.outcome;
     if (end.kind == TRunKind::Scheduled) {
         RunDoneScheduled(end);

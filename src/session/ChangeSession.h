@@ -25,6 +25,7 @@
 #include "ChangeRun.h"
 #include "CommitPoint.h"
 #include "DbThread.h"
+#include "InstallationLock.h"
 #include "RateCounts.h"
 #include "RunRecord.h"
 #include "Simulation.h"
@@ -210,6 +211,10 @@ private:
     // error: the look-ups' failure, when they failed.
     void Checked(const TChangeRequest& request, TCheckPurpose purpose, const TCheckVerdict& verdict,
                  const std::optional<QString>& error, qint64 touched);
+    // The folder of the installation's data-link file, whose lock keeps changes one at a time.
+    QString InstallationFolder() const;
+    // False, having told why, when another process is changing the installation.
+    bool LockInstallation(TRunKind kind);
     void StartRun(const TChangeRequest& request, TRunKind kind);
     // After a run's job, on the database thread: a cancelled connection is dropped.
     void Settle(TDbConnection& db);
@@ -250,6 +255,7 @@ private:
     TCommitPoint commitPoint_;
     std::unique_ptr<TRunRecord> record_;
     std::unique_ptr<TRunRelay> relay_;
+    std::unique_ptr<TInstallationLock> installationLock_;
     TRunOutcome lastOutcome_ = TRunOutcome::RolledBack;
     QTemporaryDir work_;
     QString simulationFile_;

@@ -115,6 +115,9 @@ private slots:
                            "refused Não foi encontrada a primeira taxa existente, por favor indique uma taxa válida!"};
         QTest::newRow("rolled back") << Request() << false << true << kRefusedMove
                                      << run + QStringList{"state Idle", kRolledBack};
+        QTest::newRow("another copy changing the installation")
+            << Request() << false << true << "lock"
+            << QStringList{"question", "state Checking", "state Idle", "refused " + TInstallationLock::BusyText()};
         QTest::newRow("accepted for a schedule") << Request() << true << true << ""
                                                  << QStringList{"question", "state Checking", "state Idle", "accepted"};
     }
@@ -127,7 +130,10 @@ private slots:
         QFETCH(QString, trigger);
         QFETCH(QStringList, events);
         TWatchedSession w;
-        if (!trigger.isEmpty())
+        TInstallationLock other(w.db->folder());
+        if (trigger == "lock")
+            QVERIFY(other.TryLock(w.now));
+        else if (!trigger.isEmpty())
             w.db->exec(trigger);
         QVERIFY(w.detect());
         QCOMPARE(w.events, (QStringList{"state Detecting", "state Idle"}));

@@ -1,6 +1,7 @@
 #include "ProductImage.h"
 
 #include "ChangeSteps.h"
+#include "PagedRead.h"
 #include "TDbConnection.h"
 
 #include <QDataStream>
@@ -134,34 +135,6 @@ struct TProductImages::Store {
     }
 };
 
-namespace {
-
-// A value read back into a statement: numbers as the driver wrote them, the rest quoted.
-QString Literal(const QString& value, bool number)
-{
-    if (value.isNull())
-        return QStringLiteral("NULL");
-    if (number)
-        return value;
-    return u'\'' + QString(value).replace(u'\'', QStringLiteral("''")) + u'\'';
-}
-
-// The rows that come after key in the order of columns: (a > x) OR (a = x AND b > y) ...
-QString After(const QStringList& columns, const QStringList& key, const QList<bool>& numeric)
-{
-    QStringList alternatives;
-    for (int i = 0; i < columns.size(); ++i) {
-        QStringList terms;
-        for (int j = 0; j < i; ++j)
-            terms << columns[j] + QStringLiteral(" = ") + Literal(key[j], numeric.value(j));
-        terms << columns[i] + QStringLiteral(" > ") + Literal(key[i], numeric.value(i));
-        alternatives << u'(' + terms.join(QStringLiteral(" AND ")) + u')';
-    }
-    return u'(' + alternatives.join(QStringLiteral(" OR ")) + u')';
-}
-
-}  // namespace
-
 TProductImages::TProductImages(TImageLayout layout) : layout_(std::move(layout)) {}
 
 TProductImages::~TProductImages() = default;
@@ -169,30 +142,19 @@ TProductImages::~TProductImages() = default;
 void TProductImages::Read(TDbConnection& db, const QString& where,
                           const std::function<void(const QStringList&, const QStringList&)>& each)
 {
-    QStringList names = layout_.pairing;
+    TPagedRead read;
+    read.table = QStringLiteral("produtos");
+    read.columns = layout_.pairing;
     for (const TImageColumn& c : layout_.columns)
-        names << c.name;
+        read.columns << c.name;
+    read.order = layout_.pairing;
+    read.paged = !layout_.key.isEmpty();
+    read.where = where;
     const int pairs = layout_.pairing.size();
-    const bool paged = !layout_.key.isEmpty();
-    QStringList last;
-    for (;;) {
-        QStringList conditions;
-        if (!where.isEmpty())
-            conditions << u'(' + where + u')';
-        if (!last.isEmpty())
-            conditions << After(layout_.pairing, last, numericPairing_);
-        db.setSQL(QStringLiteral("SELECT ") + (paged ? QStringLiteral("TOP %1 ").arg(kImagePage) : QString())
-                  + Listed(names) + QStringLiteral(" FROM produtos")
-                  + (conditions.isEmpty() ? QString() : QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND ")))
-                  + QStringLiteral(" ORDER BY ") + Listed(layout_.pairing));
-        const TDbConnection::TRowsRead read = db.ReadRows([&](const QStringList& row) {
-            last = row.mid(0, pairs);
-            each(last, row.mid(pairs));
-        });
-        numericPairing_ = read.numeric.mid(0, pairs);
-        if (!paged || read.rows < kImagePage)
-            return;
-    }
+    const QList<TColumnKind> kinds = ReadPaged(db, read, [&](const QStringList& row) { each(row.mid(0, pairs), row.mid(pairs)); });
+    numericPairing_.clear();
+    for (int i = 0; i < pairs; ++i)
+        numericPairing_ << (kinds.value(i) != TColumnKind::Text && kinds.value(i) != TColumnKind::DateTime);
 }
 
 std::unique_ptr<TProductImages::Store> TProductImages::OpenStore() const

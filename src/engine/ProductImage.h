@@ -44,10 +44,6 @@ struct TProductChange {
     QStringList after;
 };
 
-// A product table is read in pages of this many products, in the order of its key: some
-// drivers (SQLite's, inside a transaction) hold a whole result in memory before its first row.
-constexpr int kImagePage = 5000;
-
 class TProductImages {
 public:
     explicit TProductImages(TImageLayout layout);

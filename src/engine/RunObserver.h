@@ -54,4 +54,7 @@ public:
     // After the row's last statement: the products its reassignment moved to the new rate
     // (-1 when the driver does not count).
     virtual void RowDone(int row, qint64 productsMoved) { Q_UNUSED(row); Q_UNUSED(productsMoved); }
+    // Work that is not a handful of statements (an undo puts products back one by one): how
+    // far it has gone.
+    virtual void Progress(qint64 done, qint64 total) { Q_UNUSED(done); Q_UNUSED(total); }
 };

@@ -398,14 +398,35 @@ QString StatementError(SQLHSTMT stmt)
     return texts.join(u' ');
 }
 
-bool IsNumericType(SQLSMALLINT type)
+// SQLite keeps a value as it comes whatever the column says, and its driver names most declared
+// types text; what a column holds is told by its declared type, as SQLite's own affinity is.
+TColumnKind SqliteKindOf(const QString& declared)
+{
+    const QString type = declared.toUpper();
+    if (type.contains(QLatin1String("INT")))
+        return TColumnKind::Integer;
+    if (type.contains(QLatin1String("CHAR")) || type.contains(QLatin1String("TEXT")) || type.contains(QLatin1String("CLOB")))
+        return TColumnKind::Text;
+    if (type.contains(QLatin1String("DATE")) || type.contains(QLatin1String("TIME")))
+        return TColumnKind::DateTime;
+    if (type.isEmpty() || type.contains(QLatin1String("BLOB")))
+        return TColumnKind::Text;
+    return TColumnKind::Float;
+}
+
+TColumnKind KindOf(SQLSMALLINT type)
 {
     switch (type) {
-    case SQL_DECIMAL: case SQL_NUMERIC: case SQL_SMALLINT: case SQL_INTEGER: case SQL_REAL:
-    case SQL_FLOAT: case SQL_DOUBLE: case SQL_TINYINT: case SQL_BIGINT: case SQL_BIT:
-        return true;
+    case SQL_SMALLINT: case SQL_INTEGER: case SQL_TINYINT: case SQL_BIGINT: case SQL_BIT:
+        return TColumnKind::Integer;
+    case SQL_DECIMAL: case SQL_NUMERIC:
+        return TColumnKind::Decimal;
+    case SQL_REAL: case SQL_FLOAT: case SQL_DOUBLE:
+        return TColumnKind::Float;
+    case SQL_TYPE_TIMESTAMP: case SQL_TYPE_DATE: case SQL_TYPE_TIME: case SQL_TIMESTAMP: case SQL_DATE: case SQL_TIME:
+        return TColumnKind::DateTime;
     default:
-        return false;
+        return TColumnKind::Text;
     }
 }
 
@@ -461,8 +482,17 @@ TDbConnection::TRowsRead TDbConnection::ReadRows(const std::function<void(const 
         SQLDescribeColW(stmt, SQLUSMALLINT(i + 1), name, SQLSMALLINT(std::size(name) - 1), &nameLength, &type, &size,
                         &digits, &nullable);
         read.names << QString::fromUtf16(reinterpret_cast<const char16_t*>(name));
-        read.numeric << IsNumericType(type);
-        const SQLULEN chars = IsNumericType(type) ? 64 : qBound<SQLULEN>(64, size + 1, 8000);
+        TColumnKind kind = KindOf(type);
+        if (d->translate) {
+            SQLWCHAR declared[128] = {};
+            SQLSMALLINT declaredLength = 0;
+            if (SQL_SUCCEEDED(SQLColAttributeW(stmt, SQLUSMALLINT(i + 1), SQL_DESC_TYPE_NAME, declared,
+                                               sizeof declared - sizeof declared[0], &declaredLength, nullptr)))
+                kind = SqliteKindOf(QString::fromUtf16(reinterpret_cast<const char16_t*>(declared)));
+        }
+        read.kinds << kind;
+        read.numeric << (kind == TColumnKind::Integer || kind == TColumnKind::Decimal || kind == TColumnKind::Float);
+        const SQLULEN chars = read.numeric.last() ? 64 : qBound<SQLULEN>(64, size + 1, 8000);
         buffers[i].resize(chars);
         SQLBindCol(stmt, SQLUSMALLINT(i + 1), SQL_C_WCHAR, buffers[i].data(), SQLLEN(chars * sizeof(char16_t)),
                    &lengths[i]);
@@ -490,6 +520,32 @@ TDbConnection::TRowsRead TDbConnection::ReadRows(const std::function<void(const 
     }
     d->refuseIfCancelled();
     return read;
+}
+
+QString ExactTextOf(const QString& column, TColumnKind kind)
+{
+    switch (kind) {
+    case TColumnKind::Float:
+        return QStringLiteral("CONVERT(VARCHAR(40), %1, 3)").arg(column);
+    case TColumnKind::DateTime:
+        return QStringLiteral("CONVERT(VARCHAR(30), %1, 121)").arg(column);
+    default:
+        return column;
+    }
+}
+
+QString SqlLiteral(const QString& value, TColumnKind kind)
+{
+    if (value.isNull())
+        return QStringLiteral("NULL");
+    switch (kind) {
+    case TColumnKind::Integer:
+    case TColumnKind::Decimal:
+    case TColumnKind::Float:
+        return value;
+    default:
+        return u'\'' + QString(value).replace(u'\'', QStringLiteral("''")) + u'\'';
+    }
 }
 
 qint64 TDbConnection::RowsAffected() const

@@ -12,6 +12,18 @@
 
 enum class TStatementKind { Read, Command };
 
+// What a column holds, as far as reading it back exactly goes. Decimal: exact as the driver
+// writes it; Float: a binary fraction, which only 17 digits write back whole (SQLite keeps its
+// decimals so, whatever the column's declared type); DateTime: the server's own moment.
+enum class TColumnKind { Text, Integer, Decimal, Float, DateTime };
+
+// A column's value as exact text, in T-SQL: as it stands, or, for a binary fraction or a
+// moment, converted so that writing the text back gives the same value.
+QString ExactTextOf(const QString& column, TColumnKind kind);
+
+// A value read as text, back into a statement: NULL, a number as written, anything else quoted.
+QString SqlLiteral(const QString& value, TColumnKind kind);
+
 class TDbConnection {
 public:
     // Sees every statement as built, before any dialect translation and before it is sent.
@@ -54,6 +66,7 @@ public:
     struct TRowsRead {
         QStringList names;
         QList<bool> numeric;
+        QList<TColumnKind> kinds;
         qint64 rows = 0;
     };
     TRowsRead ReadRows(const std::function<void(const QStringList& row)>& each);

@@ -45,11 +45,33 @@ QString TranslateGetDate(const QString& s)
 
 }  // namespace
 
+// The three further forms the images of a change are read with: the table hint that keeps the
+// rows read as they are until the commit (SQLite's write transaction does that by itself), and
+// the conversions to exact text of a binary fraction and of a moment.
+QString TranslateImageForms(QString s)
+{
+    static const QRegularExpression hint(QStringLiteral("\\s+WITH\\s*\\(\\s*UPDLOCK\\s*,\\s*HOLDLOCK\\s*\\)"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression floatText(
+        QStringLiteral("CONVERT\\(\\s*VARCHAR\\(\\s*\\d+\\s*\\)\\s*,\\s*([A-Za-z_][A-Za-z0-9_]*)\\s*,\\s*3\\s*\\)"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression momentText(
+        QStringLiteral("CONVERT\\(\\s*VARCHAR\\(\\s*\\d+\\s*\\)\\s*,\\s*([A-Za-z_][A-Za-z0-9_]*)\\s*,\\s*121\\s*\\)"),
+        QRegularExpression::CaseInsensitiveOption);
+    s.replace(hint, QString());
+    // quote() and the '!' flag give the 20 digits a binary fraction needs to come back whole.
+    s.replace(floatText, QStringLiteral("CASE WHEN \\1 IS NULL THEN NULL ELSE printf('%!.20e', \\1) END"));
+    s.replace(momentText, QStringLiteral("CAST(\\1 AS TEXT)"));
+    return s;
+}
+
 QString TranslateTSqlForSqlite(const QString& statement)
 {
     QString s = statement.contains(QLatin1String("getdate"), Qt::CaseInsensitive)
                     ? TranslateGetDate(statement)
                     : statement;
+    if (s.contains(QLatin1String("CONVERT"), Qt::CaseInsensitive) || s.contains(QLatin1String("HOLDLOCK"), Qt::CaseInsensitive))
+        s = TranslateImageForms(s);
     static const QRegularExpression top(QStringLiteral("\\A(\\s*SELECT)\\s+TOP\\s+(\\d+)\\s+(.*?)\\s*\\z"),
                                         QRegularExpression::CaseInsensitiveOption
                                             | QRegularExpression::DotMatchesEverythingOption);

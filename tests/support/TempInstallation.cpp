@@ -145,11 +145,16 @@ QString TTempInstallation::dump() const
             if (!failure.isEmpty())
                 return failure;
             const int count = columns.record().count();
-            QStringList order;
-            for (int i = 1; i <= count; ++i)
+            // quote() writes every value whole (a binary fraction in 20 digits), where the
+            // ODBC driver would round it to 15: the dump tells any change of a value.
+            QStringList order, quoted;
+            for (int i = 1; i <= count; ++i) {
                 order << QString::number(i);
+                quoted << QStringLiteral("quote(\"%1\")").arg(columns.record().fieldName(i - 1));
+            }
             QSqlQuery data(db);
-            failure = Run(data, QStringLiteral("SELECT * FROM \"%1\" ORDER BY %2").arg(table.first, order.join(u',')));
+            failure = Run(data, QStringLiteral("SELECT %1 FROM \"%2\" ORDER BY %3")
+                                    .arg(quoted.join(u','), table.first, order.join(u',')));
             if (!failure.isEmpty())
                 return failure;
             while (data.next()) {

@@ -1,0 +1,299 @@
+#include "Undo.h"
+
+#include "ChangeSteps.h"
+#include "PagedRead.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMap>
+#include <QPair>
+
+namespace {
+
+// "c = v", or "c IS NULL" where v is NULL: what a row must hold to be taken as the image's.
+QString Holds(const QString& column, const QString& value, TColumnKind kind)
+{
+    return value.isNull() ? column + QStringLiteral(" IS NULL") : column + QStringLiteral(" = ") + SqlLiteral(value, kind);
+}
+
+QString AllHold(const TImageTable& table, const QStringList& row)
+{
+    QStringList terms;
+    for (int i = 0; i < table.columns.size(); ++i)
+        terms << Holds(table.columns[i], row.value(i), table.kinds.value(i));
+    return terms.join(QStringLiteral(" AND "));
+}
+
+QString IdentityHolds(const TImageTable& table, const QStringList& row)
+{
+    QStringList terms;
+    for (const QString& column : table.identity) {
+        const int i = int(table.columns.indexOf(column));
+        terms << Holds(column, row.value(i), table.kinds.value(i));
+    }
+    return terms.join(QStringLiteral(" AND "));
+}
+
+// "SET a = x, b = y" for every column but the identity's.
+QString SetTo(const TImageTable& table, const QStringList& row)
+{
+    QStringList sets;
+    for (int i = 0; i < table.columns.size(); ++i)
+        if (!table.identity.contains(table.columns[i]))
+            sets << table.columns[i] + QStringLiteral(" = ") + SqlLiteral(row.value(i), table.kinds.value(i));
+    return sets.join(QStringLiteral(", "));
+}
+
+// Sends a command to the database as the run sends its own, the observer told.
+class TSender {
+public:
+    TSender(TDbConnection& db, TRunObserver* observer) : db_(db), observer_(observer) {}
+
+    qint64 Send(const QString& sql, bool reported = true)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        SendCommand(db_, sql);
+        const qint64 rows = db_.RowsAffected();
+        if (reported && observer_)
+            observer_->StatementDone({sql, TStatementKind::Command, rows, timer.nsecsElapsed() / 1000, 0, ++done_, 0, {}});
+        return rows;
+    }
+
+    // The rows of a small table as they are now, every value as exact text.
+    QList<QStringList> Now(const TImageTable& table, const QString& where)
+    {
+        QList<QStringList> rows;
+        TPagedRead read;
+        read.table = table.name;
+        read.columns = table.columns;
+        read.where = where;
+        read.exact = true;
+        ReadPaged(db_, read, [&](const QStringList& row) { rows << row; });
+        return rows;
+    }
+
+    TDbConnection& db() { return db_; }
+
+private:
+    TDbConnection& db_;
+    TRunObserver* observer_;
+    int done_ = 0;
+};
+
+// The products left as they are: their key, then each column as the change left it and as it
+// is now, as Portuguese spreadsheets open it.
+class TLeftFile {
+public:
+    TLeftFile(const QString& path, const TImageTable& table) : path_(path), table_(table) {}
+
+    void Add(TDbConnection& db, const TImagedRow& row)
+    {
+        if (!file_.isOpen()) {
+            file_.setFileName(path_);
+            if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                throw TFileError(QStringLiteral("Não foi possível gravar o ficheiro ") + path_);
+            QStringList header = table_.identity;
+            for (const QString& column : table_.columns)
+                if (!table_.identity.contains(column))
+                    header << column + QStringLiteral(" depois da alteração") << column + QStringLiteral(" agora");
+            file_.write("\xEF\xBB\xBF" + (header.join(u';') + QStringLiteral("\r\n")).toUtf8());
+        }
+        // What the product holds now: nothing when it was removed.
+        QStringList now;
+        TPagedRead read;
+        read.table = table_.name;
+        read.columns = table_.columns;
+        read.where = IdentityHolds(table_, row.after);
+        read.exact = true;
+        ReadPaged(db, read, [&](const QStringList& found) { now = found; });
+        QStringList fields;
+        for (const QString& column : table_.identity)
+            fields << Field(row.after.value(table_.columns.indexOf(column)), column);
+        for (int i = 0; i < table_.columns.size(); ++i)
+            if (!table_.identity.contains(table_.columns[i]))
+                fields << Field(row.after.value(i), table_.columns[i]) << Field(now.value(i), table_.columns[i]);
+        file_.write((fields.join(u';') + QStringLiteral("\r\n")).toUtf8());
+    }
+
+    QString Close()
+    {
+        if (!file_.isOpen())
+            return QString();
+        file_.close();
+        return path_;
+    }
+
+private:
+    QString Field(const QString& value, const QString& column) const
+    {
+        const TColumnKind kind = table_.kinds.value(table_.columns.indexOf(column));
+        if (kind == TColumnKind::Decimal || kind == TColumnKind::Float)
+            return QString(value).replace(u'.', u',');
+        if (value.contains(u';') || value.contains(u'"'))
+            return u'"' + QString(value).replace(u'"', QStringLiteral("\"\"")) + u'"';
+        return value;
+    }
+
+    QString path_;
+    const TImageTable& table_;
+    QFile file_;
+};
+
+void UndoProducts(TSender& out, const TChangeImage& image, TUndoResult& result, TLeftFile& left, TRunObserver* observer)
+{
+    const TImageTable& products = image.table(kProducts);
+    qint64 total = 0;
+    image.Products([&](const TImagedRow&) { ++total; });
+    if (observer)
+        observer->Progress(0, total);
+    qint64 done = 0;
+    image.Products([&](const TImagedRow& row) {
+        const qint64 restored = out.Send(QStringLiteral("UPDATE produtos SET ") + SetTo(products, row.before)
+                                             + QStringLiteral(" WHERE ") + AllHold(products, row.after),
+                                         false);
+        if (restored == 1) {
+            ++result.productsRestored;
+        } else {
+            ++result.productsLeft;
+            left.Add(out.db(), row);
+        }
+        if (observer && (++done % 500 == 0 || done == total))
+            observer->Progress(done, total);
+    });
+}
+
+// The products that carry rate in any of the rate columns the change wrote.
+bool Carried(TSender& out, const TChangeImage& image, const QString& rate)
+{
+    QStringList terms;
+    const TImageTable& products = image.table(kProducts);
+    for (int i = 0; i < products.columns.size(); ++i)
+        if (products.columns[i].startsWith(QLatin1String("iva"), Qt::CaseInsensitive)
+            && products.kinds.value(i) == TColumnKind::Integer)
+            terms << products.columns[i] + QStringLiteral(" = ") + rate;
+    if (terms.isEmpty())
+        return false;
+    TOpenRead read(out.db(), QStringLiteral("SELECT COUNT(*) AS n FROM produtos WHERE ") + terms.join(QStringLiteral(" OR ")));
+    const bool carried = out.db().FieldByName(QStringLiteral("n")) > 0;
+    read.close();
+    return carried;
+}
+
+void UndoRates(TSender& out, const TChangeImage& image, TUndoResult& result)
+{
+    const TImageTable& iva = image.table(kRates);
+    const int factorAt = int(iva.columns.indexOf(QStringLiteral("factor")));
+    for (const TImagedRow& row : image.SmallTable(kRates)) {
+        const QStringList& known = row.after.isEmpty() ? row.before : row.after;
+        const QString factor = known.value(factorAt);
+        const QList<QStringList> now = out.Now(iva, QStringLiteral("factor = ") + factor);
+        const bool asLeft = row.after.isEmpty() ? now.isEmpty() : now == QList<QStringList>{row.after};
+        if (!asLeft) {
+            ++result.ratesLeft;
+            continue;
+        }
+        if (row.after.isEmpty()) {
+            out.Send(QStringLiteral("INSERT INTO iva (") + iva.columns.join(QStringLiteral(", ")) + QStringLiteral(") VALUES (")
+                     + [&] {
+                           QStringList values;
+                           for (int i = 0; i < iva.columns.size(); ++i)
+                               values << SqlLiteral(row.before.value(i), iva.kinds.value(i));
+                           return values.join(QStringLiteral(", "));
+                       }()
+                     + u')');
+        } else if (row.before.isEmpty()) {
+            // A rate made by the change goes again unless a product carries it now.
+            if (Carried(out, image, factor)) {
+                ++result.ratesLeft;
+                continue;
+            }
+            out.Send(QStringLiteral("DELETE FROM iva WHERE ") + AllHold(iva, row.after));
+        } else if (row.before != row.after) {
+            out.Send(QStringLiteral("UPDATE iva SET ") + SetTo(iva, row.before) + QStringLiteral(" WHERE ")
+                     + AllHold(iva, row.after));
+        } else {
+            continue;  // untouched by the change
+        }
+        ++result.ratesRestored;
+    }
+}
+
+void UndoDeletedRates(TSender& out, const TChangeImage& image)
+{
+    const TImageTable& deleted = image.table(kDeletedRates);
+    if (deleted.name.isEmpty())
+        return;
+    // Rows alike cannot be told apart: the rows of a code are put back as many as they were,
+    // when they are still as many as the change left.
+    QMap<QString, QPair<QList<QStringList>, int>> byRow;  // the row's text -> before rows, after count
+    for (const TImagedRow& row : image.SmallTable(kDeletedRates)) {
+        if (!row.before.isEmpty())
+            byRow[row.before.join(u'\x1f')].first << row.before;
+        if (!row.after.isEmpty())
+            ++byRow[row.after.join(u'\x1f')].second;
+    }
+    for (auto it = byRow.cbegin(); it != byRow.cend(); ++it) {
+        const QStringList sample = it.value().first.isEmpty() ? it.key().split(u'\x1f') : it.value().first.first();
+        const QList<QStringList> now = out.Now(deleted, AllHold(deleted, sample));
+        if (now.size() != it.value().second || it.value().first.size() == it.value().second)
+            continue;
+        out.Send(QStringLiteral("DELETE FROM iva_apagar WHERE ") + AllHold(deleted, sample));
+        for (const QStringList& row : it.value().first) {
+            QStringList values;
+            for (int i = 0; i < deleted.columns.size(); ++i)
+                values << SqlLiteral(row.value(i), deleted.kinds.value(i));
+            out.Send(QStringLiteral("INSERT INTO iva_apagar (") + deleted.columns.join(QStringLiteral(", "))
+                     + QStringLiteral(") VALUES (") + values.join(QStringLiteral(", ")) + u')');
+        }
+    }
+}
+
+void UndoTerminals(TSender& out, const TChangeImage& image, TUndoResult& result)
+{
+    const TImageTable& terminals = image.table(kTerminals);
+    if (terminals.name.isEmpty())
+        return;
+    for (const TImagedRow& row : image.SmallTable(kTerminals)) {
+        if (row.before.isEmpty() || row.after.isEmpty() || row.before == row.after)
+            continue;
+        const qint64 restored = out.Send(QStringLiteral("UPDATE configpostos SET ") + SetTo(terminals, row.before)
+                                         + QStringLiteral(" WHERE ") + AllHold(terminals, row.after));
+        ++(restored == 1 ? result.terminalsRestored : result.terminalsLeft);
+    }
+}
+
+}  // namespace
+
+TUndoResult UndoChange(TDbConnection& db, const TChangeImage& image, const TRunHooks& hooks, const QString& leftPath)
+{
+    TUndoResult result;
+    TSender out(db, hooks.observer);
+    TLeftFile left(leftPath, image.table(kProducts));
+    db.BeginTransaction();
+    bool committing = false;
+    try {
+        // The rows read stay as read until the commit.
+        out.Send(QStringLiteral("UPDATE iva SET factor = factor WHERE 1 = 0"));
+        if (hooks.afterBegin) hooks.afterBegin();
+        UndoProducts(out, image, result, left, hooks.observer);
+        UndoRates(out, image, result);
+        UndoDeletedRates(out, image);
+        UndoTerminals(out, image, result);
+        result.leftFile = left.Close();
+        if (hooks.beforeCommit) hooks.beforeCommit();
+        committing = true;
+        db.Commit();
+    } catch (...) {
+        bool rolledBack = false;
+        try {
+            db.Rollback();
+            rolledBack = true;
+        } catch (...) {
+        }
+        if (committing && rolledBack && hooks.commitRolledBack) hooks.commitRolledBack();
+        throw;
+    }
+    if (hooks.afterCommit) hooks.afterCommit();
+    return result;
+}

@@ -12,8 +12,9 @@ enum class TRunVariant { ChangeRun, ScheduledFirstRow, ScheduledLaterRow };
 void RunRow(TDbConnection& db, const TRatePair& row, const TChangeOptions& options,
             const TAppKind& app, TRunVariant variant);
 
-// A simulation sends the statements of a change now, then rolls them back.
-enum class TRunKind { Immediate, Scheduled, Simulation };
+// A simulation sends the statements of a change now, then rolls them back; an undo puts back
+// what an earlier change replaced, from its images.
+enum class TRunKind { Immediate, Scheduled, Simulation, Undo };
 
 // Called inside the transaction: afterBegin before its first statement, beforeCommit after
 // its last (a throw from either rolls the change back). Then around the commit: afterCommit

@@ -78,6 +78,8 @@ QString KindText(TRunKind kind)
         return QStringLiteral("agendada");
     case TRunKind::Simulation:
         return QStringLiteral("simulação");
+    case TRunKind::Undo:
+        return QStringLiteral("reposição");
     }
     return QString();
 }
@@ -144,6 +146,8 @@ TRunRecord::TRunRecord(const QString& settingsPath, const TRunStart& start, cons
                       QStringLiteral("Aplicação: ") + AppName(start.app),
                       QStringLiteral("Ficheiro de ligação: ") + start.dataLink,
                       QStringLiteral("Execução: ") + KindText(start.kind)};
+    if (!start.undoes.isEmpty())
+        lines << QStringLiteral("Alteração desfeita: ") + start.undoes;
     for (int i = 0; i < 3; ++i) {
         const TRatePair& row = start.request.rows[i];
         if (row.enabled)
@@ -202,6 +206,11 @@ void TRunRecord::StatementDone(const TStatementReport& r)
                         .arg(r.row + 1)
                         .arg(QString::number(r.microseconds / 1000.0, 'f', 1), what, r.sql))
                        .toUtf8();
+}
+
+void TRunRecord::Note(const QString& line)
+{
+    notes_ += (line + QStringLiteral("\r\n")).toUtf8();
 }
 
 void TRunRecord::RowDone(int row, qint64 productsMoved)
@@ -292,6 +301,7 @@ void TRunRecord::Finish(TRunOutcome outcome, const QString& errorText, const QDa
     QByteArray block =
         (Header(kEndName, id_) + QStringLiteral("\r\nFim: ") + Stamp(end) + QStringLiteral("\r\n")).toUtf8();
     block += statements_;
+    block += notes_;
     block += Block({QStringLiteral("Resultado: ") + result});
     Append(path_, block);
     lock_.reset();  // unlocks and removes the lock file
@@ -358,4 +368,56 @@ QStringList CloseInterruptedRuns(const QString& settingsPath, const QDateTime& n
         }
     }
     return closed;
+}
+
+QList<TRecordedRun> RecordedRuns(const QString& settingsPath, const QString& fallbackFolder)
+{
+    static const QRegularExpression header(QStringLiteral("^== (\\S+) (\\S+) ==$"));
+    static const QRegularExpression row(QStringLiteral("^Linha \\d+: (\\S+% → \\S+%)"));
+    QList<TRecordedRun> runs;
+    for (const QString& place : RunLogPlaces(settingsPath, fallbackFolder)) {
+        QFile file(place);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        QHash<QString, int> at;  // id -> its place in runs
+        QString current;         // the block being read: "Início" or "Fim" of an id
+        int index = -1;
+        for (const QByteArray& raw : file.readAll().split('\n')) {
+            QString line = QString::fromUtf8(raw).trimmed();
+            if (line.startsWith(QChar(0xFEFF)))
+                line.remove(0, 1);
+            if (const auto m = header.match(line); m.hasMatch()) {
+                current = m.captured(1);
+                const QString id = m.captured(2);
+                if (!at.contains(id)) {
+                    at.insert(id, int(runs.size()));
+                    runs << TRecordedRun{id, {}, {}, {}, {}, {}, {}, place};
+                }
+                index = at.value(id);
+                continue;
+            }
+            if (index < 0)
+                continue;
+            TRecordedRun& run = runs[index];
+            const int colon = int(line.indexOf(QStringLiteral(": ")));
+            const QString value = colon < 0 ? QString() : line.mid(colon + 2);
+            if (current == QString::fromUtf8(kStartName)) {
+                if (line.startsWith(QLatin1String("Início: ")))
+                    run.start = QDateTime::fromString(value, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+                else if (line.startsWith(QLatin1String("Utilizador: ")))
+                    run.user = value;
+                else if (line.startsWith(QLatin1String("Execução: ")))
+                    run.kind = value;
+                else if (line.startsWith(QLatin1String("Alteração desfeita: ")))
+                    run.undoes = value;
+                else if (const auto m = row.match(line); m.hasMatch())
+                    run.rows << m.captured(1);
+            } else if (current == QString::fromUtf8(kEndName) && line.startsWith(QLatin1String("Resultado: "))) {
+                run.outcome = line.mid(11);
+            }
+        }
+    }
+    std::stable_sort(runs.begin(), runs.end(),
+                     [](const TRecordedRun& a, const TRecordedRun& b) { return a.start < b.start; });
+    return runs;
 }

@@ -32,6 +32,7 @@ struct TRunStart {
     QString dataLink;   // the data-link file's path, or the connection string's kind
     TRunKind kind = TRunKind::Immediate;
     TChangeRequest request;
+    QString undoes;     // an undo: the run whose change it puts back
 };
 
 // Interrupted: the program was ended during the run, which it rolled back first. Simulated:
@@ -86,6 +87,9 @@ public:
     void CommitRolledBack();
     TRunHooks AroundCommit(TRunHooks hooks);
 
+    // A line of the end block, before its outcome: what the statements do not say.
+    void Note(const QString& line);
+
     // The end block; errorText for a rolled-back run.
     void Finish(TRunOutcome outcome, const QString& errorText, const QDateTime& end);
     // A deferred record that is not to be written after all: true when nothing of it reached
@@ -107,10 +111,26 @@ private:
     QString path_;
     std::unique_ptr<QLockFile> lock_;
     QByteArray statements_;
+    QByteArray notes_;
     qint64 moved_[3] = {-1, -1, -1};
     TCommit commit_ = TCommit::NotYet;
     bool finished_ = false;
 };
+
+// A run as the record tells it.
+struct TRecordedRun {
+    QString id;
+    QDateTime start;
+    QString user;
+    QString kind;        // "imediata", "agendada", "simulação", "reposição", ...
+    QStringList rows;    // "13% → 23%", as its "Linha" lines have them
+    QString undoes;      // an undo: the run it undid
+    QString outcome;     // the text after "Resultado: "; empty while the run lasts
+    QString path;        // the record that holds it
+};
+
+// Every run of the record, oldest first, from both places it may be kept.
+QList<TRecordedRun> RecordedRuns(const QString& settingsPath, const QString& fallbackFolder = QString());
 
 // Scheduled attempts that failed as the run firstId did, after it: one block for them all in
 // the log at logPath ("== Repetições <firstId> =="), with their count and the last one's time,

@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <utility>
 
 namespace {
 
@@ -124,6 +125,7 @@ void TChangeSession::Detect(const QString& folder)
                 const TConfiguration configuration = ReadConfiguration(db, found.app);
                 found.configured = configuration.configured;
                 found.vatIncluded = configuration.vatIncluded;
+                found.productKey = !db.RowKey(QStringLiteral("produtos")).isEmpty();
             } catch (...) {
                 found.errorText = OperatorText(std::current_exception());
             }
@@ -131,6 +133,7 @@ void TChangeSession::Detect(const QString& folder)
         Reply([this, found] {
             detectedApp_ = found.app;
             vatIncluded_ = found.vatIncluded;
+            productKey_ = found.productKey;
             detected_ = !found.connectionFailed;
             SetState(TSessionState::Idle);
             emit Detected(found);
@@ -154,11 +157,17 @@ void TChangeSession::CheckChangeRequest(const TChangeRequest& request, TCheckPur
         LookUp(request, purpose);
         return;
     }
-    // The operator confirms before the rate table is consulted.
+    // The operator confirms before the rate table is consulted, told first when the change
+    // could not be undone.
     asking_ = true;
     asked_ = request;
     askedFor_ = purpose;
-    emit QuestionAsked(kConfirmation, QStringLiteral("Confirme"));
+    emit QuestionAsked(productKey_ ? kConfirmation
+                                   : kConfirmation + QStringLiteral("\n\nA tabela de produtos não tem chave (nem chave "
+                                                                    "primária, nem índice único sem valores nulos): "
+                                                                    "esta alteração não poderá ser desfeita pelo "
+                                                                    "programa."),
+                       QStringLiteral("Confirme"));
 }
 
 void TChangeSession::Answer(bool yes)
@@ -166,11 +175,22 @@ void TChangeSession::Answer(bool yes)
     if (!asking_)
         return;
     asking_ = false;
+    const QString undo = std::exchange(askingToUndo_, QString());
+    const bool simulate = std::exchange(askingToSimulate_, false);
+    const bool withoutImages = std::exchange(askingWithoutImages_, false);
     if (!yes)
         return;
-    if (askingToSimulate_) {
-        askingToSimulate_ = false;
+    if (!undo.isEmpty()) {
+        StartRun(asked_, TRunKind::Undo, undo);
+        return;
+    }
+    if (simulate) {
         StartRun(asked_, TRunKind::Simulation);
+        return;
+    }
+    if (withoutImages) {
+        withoutImages_ = true;
+        StartRun(asked_, TRunKind::Immediate);
         return;
     }
     LookUp(asked_, askedFor_);
@@ -269,8 +289,9 @@ bool TChangeSession::LockInstallation(TRunKind kind)
     return false;
 }
 
-void TChangeSession::StartRun(const TChangeRequest& request, TRunKind kind)
+void TChangeSession::StartRun(const TChangeRequest& request, TRunKind kind, const QString& undoes)
 {
+    const bool withoutImages = std::exchange(withoutImages_, false);
     if (!LockInstallation(kind))
         return;
     runKind_ = kind;
@@ -285,6 +306,7 @@ void TChangeSession::StartRun(const TChangeRequest& request, TRunKind kind)
     start.dataLink = DataLinkFileOf(connectionString_, QDir::currentPath());
     start.kind = kind;
     start.request = request;
+    start.undoes = undoes;
     // An attempt that only repeats the last one's refusal is counted, not written out again.
     const bool mayRepeat = kind == TRunKind::Scheduled && !repeats_.text.isNull();
     record_ = std::make_unique<TRunRecord>(env_.settingsFile, start, QString(),
@@ -340,11 +362,77 @@ void TChangeSession::StartRun(const TChangeRequest& request, TRunKind kind)
     hooks = record_->AroundCommit(hooks);
 
     SetState(TSessionState::Running);
-    db_.Post([this, request, kind, hooks](TDbConnection& db) {
+    const QString runId = record_->id();
+    const QString logPath = record_->path().isEmpty() ? env_.settingsFile : record_->path();
+    if (kind == TRunKind::Undo) {
+        const TUndoable undoable = UndoableChange();
+        db_.Post([this, hooks, runId, images = undoable.images,
+                  left = QFileInfo(logPath).absoluteDir().filePath(QStringLiteral("TaxasIVA.%1.deixados.csv").arg(runId))](
+                     TDbConnection& db) {
+            TRunEnd end;
+            end.kind = TRunKind::Undo;
+            end.runId = runId;
+            try {
+                end.undo = UndoChange(db, TChangeImage(images), hooks, left);
+                end.outcome = TRunOutcome::Committed;
+            } catch (const TDbCancelled&) {
+                end.outcome = TRunOutcome::Cancelled;
+            } catch (...) {
+                end.outcome = TRunOutcome::RolledBack;
+                end.errorText = OperatorText(std::current_exception());
+            }
+            Settle(db);
+            Reply([this, end] { RunDone(end); });
+        });
+        return;
+    }
+
+    const QString imagePath = ChangeImagePath(logPath, runId);
+    db_.Post([this, request, kind, hooks, runId, imagePath, withoutImages](TDbConnection& db) {
         TRunEnd end;
         end.kind = kind;
+        end.runId = runId;
+        // The images are read inside the change's transaction: before its first statement and
+        // after its last, ahead of everything the commit waits for.
+        TChangeImageWriter images(imagePath, runId, request);
+        bool imaged = false;
+        auto failed = [&](const QString& why) {
+            images.Discard();
+            imaged = false;
+            end.notUndoable = why;
+            // A change now asks whether to go on without them; a schedule goes on.
+            if (kind == TRunKind::Immediate) {
+                end.imagesFailed = true;
+                throw TFileError(why);
+            }
+        };
+        TRunHooks run = hooks;
+        if (withoutImages) {
+            end.notUndoable = QStringLiteral("o operador decidiu continuar sem as imagens da alteração");
+        } else {
+            run.afterBegin = [&] {
+                try {
+                    imaged = images.ReadBefore(db);
+                    if (!imaged)
+                        end.notUndoable = QStringLiteral("a tabela de produtos não tem chave");
+                } catch (const TFileError& e) {
+                    failed(e.text());
+                }
+            };
+            run.beforeCommit = [&, commit = hooks.beforeCommit] {
+                if (imaged) {
+                    try {
+                        images.ReadAfter(db);
+                    } catch (const TFileError& e) {
+                        failed(e.text());
+                    }
+                }
+                if (commit)
+                    commit();
+            };
+        }
         try {
-            RunChange(db, request, kind, hooks);
+            RunChange(db, request, kind, run);
             end.outcome = TRunOutcome::Committed;
         } catch (const TDbCancelled&) {
             end.outcome = TRunOutcome::Cancelled;
@@ -352,9 +440,60 @@ void TChangeSession::StartRun(const TChangeRequest& request, TRunKind kind)
             end.outcome = TRunOutcome::RolledBack;
             end.errorText = OperatorText(std::current_exception());
         }
+        if (end.outcome != TRunOutcome::Committed)
+            images.Discard();
         Settle(db);
         Reply([this, end] { RunDone(end); });
     });
+}
+
+TUndoable TChangeSession::UndoableChange() const
+{
+    const QList<TRecordedRun> runs = RecordedRuns(env_.settingsFile);
+    QStringList undone;
+    for (const TRecordedRun& run : runs)
+        if (!run.undoes.isEmpty() && run.outcome.startsWith(QLatin1String("confirmada")))
+            undone << run.undoes;
+    for (auto it = runs.crbegin(); it != runs.crend(); ++it) {
+        const TRecordedRun& run = *it;
+        const bool change = run.undoes.isEmpty() && !run.kind.contains(QLatin1String("simulação"));
+        if (!change || !run.outcome.startsWith(QLatin1String("confirmada")))
+            continue;
+        if (undone.contains(run.id))
+            continue;
+        // The newest change not undone; an earlier one could only be undone after it.
+        const QString images = ChangeImagePath(run.path, run.id);
+        if (!QFileInfo::exists(images))
+            return {};
+        return {run.id, run.start, run.user, run.rows, images};
+    }
+    return {};
+}
+
+void TChangeSession::Undo(const QString& id)
+{
+    if (Busy() || state_ != TSessionState::Idle || !detected_)
+        return;
+    const TUndoable undoable = UndoableChange();
+    if (!undoable.valid() || undoable.id != id) {
+        emit Refused({QStringLiteral("Esta alteração já não pode ser desfeita: foi desfeita, ou há outra mais recente "
+                                     "que tem de ser desfeita primeiro."),
+                      QStringLiteral("Aviso"), TRequestField::None});
+        return;
+    }
+    try {
+        asked_ = TChangeImage(undoable.images).request();
+    } catch (const TTaxasError& e) {
+        emit Failed(e.text());
+        return;
+    }
+    asking_ = true;
+    askingToUndo_ = id;
+    emit QuestionAsked(QStringLiteral("Desfazer a alteração de %1 (%2): %3? Os preços e as taxas voltam a ser os que "
+                                      "eram antes dela; os produtos alterados depois dela ficam como estão.")
+                           .arg(undoable.start.toString(QStringLiteral("dd/MM/yyyy HH:mm")), undoable.user,
+                                undoable.rows.join(QStringLiteral(", "))),
+                       QStringLiteral("Confirme"));
 }
 
 void TChangeSession::Settle(TDbConnection& db)
@@ -383,6 +522,17 @@ void TChangeSession::RunDone(const TRunEnd& ended, const TSimulation& simulation
     } else {
         if (end.kind == TRunKind::Scheduled)
             EndRepeats();
+        if (recorded == TRunOutcome::Committed && (end.kind == TRunKind::Immediate || end.kind == TRunKind::Scheduled))
+            record_->Note(end.notUndoable.isEmpty()
+                              ? QStringLiteral("Imagens para a desfazer: ") + QDir::toNativeSeparators(
+                                    ChangeImagePath(record_->path(), record_->id()))
+                              : QStringLiteral("Esta alteração não poderá ser desfeita pelo programa: ") + end.notUndoable);
+        if (end.kind == TRunKind::Undo && recorded == TRunOutcome::Committed) {
+            record_->Note(QStringLiteral("Produtos repostos: %1; deixados como estão: %2").arg(end.undo.productsRestored).arg(end.undo.productsLeft)
+                          + (end.undo.leftFile.isEmpty() ? QString() : QStringLiteral(" (") + QDir::toNativeSeparators(end.undo.leftFile) + u')'));
+            record_->Note(QStringLiteral("Taxas repostas: %1; deixadas como estão: %2; postos repostos: %3; deixados: %4")
+                              .arg(end.undo.ratesRestored).arg(end.undo.ratesLeft).arg(end.undo.terminalsRestored).arg(end.undo.terminalsLeft));
+        }
         record_->Finish(recorded, end.errorText, env_.clock());
         if (end.kind == TRunKind::Scheduled && recorded == TRunOutcome::RolledBack)
             repeats_ = {end.errorText, record_->path(), record_->id(), 0, QDateTime()};
@@ -399,6 +549,21 @@ void TChangeSession::RunDone(const TRunEnd& ended, const TSimulation& simulation
     if (end.outcome == TRunOutcome::Simulated) {
         simulationFile_ = simulation.productsFile;
         emit SimulationEnded(simulation);
+        return;
+    }
+    if (end.kind == TRunKind::Undo && end.outcome == TRunOutcome::Committed) {
+        emit UndoEnded(end);
+        return;
+    }
+    if (end.imagesFailed && !stopped_) {
+        // Rolled back whole: nothing is held while the operator decides.
+        asking_ = askingWithoutImages_ = true;
+        asked_ = runRequest_;
+        emit QuestionAsked(QStringLiteral("Não foi possível gravar as imagens da alteração, sem as quais ela não "
+                                          "poderá ser desfeita pelo programa (%1). Nada foi alterado. Fazer a "
+                                          "alteração mesmo assim, sem a poder desfazer?")
+                               .arg(end.notUndoable),
+                           QStringLiteral("Confirme"));
         return;
     }
     emit RunEnded(end);

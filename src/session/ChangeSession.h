@@ -30,6 +30,7 @@
 #include "RunRecord.h"
 #include "Simulation.h"
 #include "TChangeRequest.h"
+#include "Undo.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -59,6 +60,7 @@ struct TDetection {
     bool connectionFailed = false;
     bool configured = true;       // false: the configuration table has no row
     bool vatIncluded = false;
+    bool productKey = true;       // the product table has a key: its changes can be undone
     QString errorText;            // for the error report: the login's or the configuration read's failure
 };
 
@@ -74,6 +76,23 @@ struct TRunEnd {
     TRunOutcome outcome = TRunOutcome::Committed;
     QString errorText;                       // the database's, for a change rolled back
     std::array<qint64, 3> moved{-1, -1, -1}; // products each row moved; -1 not known
+    QString runId;                           // its record's id
+    // Why a committed change cannot be undone by the program (no key, no room for its
+    // images); empty when it can.
+    QString notUndoable;
+    // A change now rolled back because its images could not be written.
+    bool imagesFailed = false;
+    TUndoResult undo;                        // what an undo put back
+};
+
+// The last change that can still be undone: its record's id, when, by whom, its rows.
+struct TUndoable {
+    QString id;
+    QDateTime start;
+    QString user;
+    QStringList rows;
+    QString images;  // the file of its images
+    bool valid() const { return !id.isEmpty(); }
 };
 
 // What "Cancelar" found.
@@ -145,6 +164,14 @@ public:
     // The file with every product of the last simulation, old and new values; empty without one.
     QString SimulationFile() const { return simulationFile_; }
 
+    // The newest change the record holds that is not undone yet, when its images are kept
+    // (changes are undone newest first). Reads the record each time.
+    TUndoable UndoableChange() const;
+    // Undoes the change of run id, after the operator's confirmation (QuestionAsked): its rows
+    // that still hold what it left get back what it found. UndoEnded, or RunEnded when it
+    // fails or is cancelled.
+    void Undo(const QString& id);
+
     // How many products carry rate, for row (0 to 2) of the rate entry page: ProductsCounted,
     // or nothing at all when it cannot be read. Queued behind whatever the database thread
     // does, and never while a change runs.
@@ -187,6 +214,7 @@ signals:
     void RowStarted(int row);
     void RunEnded(const TRunEnd& end);
     void SimulationEnded(const TSimulation& simulation);
+    void UndoEnded(const TRunEnd& end);
     void ProductsCounted(int row, const QString& rate, const TProductCount& count);
     void RatesCounted(const QList<TRateCount>& rates);
     // A scheduled attempt that could not make the change, to be tried again; reason is the
@@ -215,7 +243,7 @@ private:
     QString InstallationFolder() const;
     // False, having told why, when another process is changing the installation.
     bool LockInstallation(TRunKind kind);
-    void StartRun(const TChangeRequest& request, TRunKind kind);
+    void StartRun(const TChangeRequest& request, TRunKind kind, const QString& undoes = QString());
     // After a run's job, on the database thread: a cancelled connection is dropped.
     void Settle(TDbConnection& db);
     void RunDone(const TRunEnd& end, const TSimulation& simulation = {});
@@ -240,12 +268,19 @@ private:
     TAppKind detectedApp_ = TAppKind::None;
     bool vatIncluded_ = false;
     bool detected_ = false;
+    // Whether the product table has a key, without which no change can be undone.
+    bool productKey_ = true;
     // The installation's, from detection or from the resumed schedule: what the record names.
     QString connectionString_;
 
     // The check between its question and the answer; a simulation of many products asks too.
     bool asking_ = false;
     bool askingToSimulate_ = false;
+    // An undo between its question and the answer; a change now whose images could not be
+    // written, asked whether to go on without them.
+    QString askingToUndo_;
+    bool askingWithoutImages_ = false;
+    bool withoutImages_ = false;
     TChangeRequest asked_;
     TCheckPurpose askedFor_ = TCheckPurpose::ChangeNow;
 

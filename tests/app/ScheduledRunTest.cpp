@@ -323,6 +323,9 @@ private slots:
         std::signal(SIGXFSZ, handler);
         QCOMPARE(h->dialogs.shown[0].title, QStringLiteral("Taxas de IVA"));
         QVERIFY2(h->dialogs.shown[0].text.contains(errorText), qPrintable(h->dialogs.shown[0].text));
+        // Every statement went (the reads of the after-image follow the last): the commit failed.
+        while (sent.last().contains(QLatin1String("UPDLOCK")))
+            sent.removeLast();
         QCOMPARE(sent.last(), lastSent);
 
         for (int tick = 0; tick <= ticksHeld; ++tick) {

@@ -13,8 +13,10 @@ void RunRow(TDbConnection& db, const TRatePair& row, const TChangeOptions& optio
             const TAppKind& app, TRunVariant variant);
 
 // A simulation sends the statements of a change now, then rolls them back; an undo puts back
-// what an earlier change replaced, from its images.
-enum class TRunKind { Immediate, Scheduled, Simulation, Undo };
+// what an earlier change replaced, from its images, at once or as a schedule's second stage.
+enum class TRunKind { Immediate, Scheduled, Simulation, Undo, ScheduledUndo };
+inline bool IsScheduled(TRunKind kind) { return kind == TRunKind::Scheduled || kind == TRunKind::ScheduledUndo; }
+inline bool IsUndo(TRunKind kind) { return kind == TRunKind::Undo || kind == TRunKind::ScheduledUndo; }
 
 // Called inside the transaction: afterBegin before its first statement, beforeCommit after
 // its last (a throw from either rolls the change back). Then around the commit: afterCommit

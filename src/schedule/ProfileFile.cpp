@@ -218,6 +218,13 @@ void TProfileFile::setValue(const QByteArray& section, const QByteArray& key, co
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), TLine{text, "\r\n"});
 }
 
+void TProfileFile::removeKey(const QByteArray& section, const QByteArray& key) {
+    const auto body = sectionBody(section);
+    if (!body) return;
+    if (const auto at = keyLine(body->first, body->second, key))
+        lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(*at));
+}
+
 std::optional<qint32> ProfileInteger(const QString& text) {
     const QString t = text.trimmed();
     bool ok = false;

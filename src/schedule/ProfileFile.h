@@ -36,6 +36,8 @@ public:
     // (blanks at an end, enclosing quotes) is written inside quotes, so it reads back whole.
     // A file read as UTF-8 is first re-encoded into ANSI and loses its byte-order mark.
     void setValue(const QByteArray& section, const QByteArray& key, const QString& value);
+    // Removes the key's line from the first section of that name; nothing else moves.
+    void removeKey(const QByteArray& section, const QByteArray& key);
 
 private:
     struct TLine {

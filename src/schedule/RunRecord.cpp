@@ -65,6 +65,7 @@ const char kEndName[] = "Fim";
 const char kCommittingName[] = "A gravar";
 const char kCommittedName[] = "Gravada";
 const char kRolledBackName[] = "Gravação recusada";
+const char kVerdictName[] = "Verificação";
 
 const QString kInDoubt = QStringLiteral("em dúvida: ");
 const QString kCheckByHand = QStringLiteral("verifique à mão as taxas e os preços");
@@ -80,6 +81,8 @@ QString KindText(TRunKind kind)
         return QStringLiteral("simulação");
     case TRunKind::Undo:
         return QStringLiteral("reposição");
+    case TRunKind::ScheduledUndo:
+        return QStringLiteral("reposição agendada");
     }
     return QString();
 }
@@ -317,6 +320,12 @@ void RecordRepeats(const QString& logPath, const QString& firstId, int count, co
                                .arg(Stamp(last))}));
 }
 
+void RecordVerdict(const QString& logPath, const QString& runId, const QString& outcome, const QDateTime& now)
+{
+    Append(logPath, Block({Header(kVerdictName, runId), QStringLiteral("Verificada: ") + Stamp(now),
+                           QStringLiteral("Resultado: ") + outcome}));
+}
+
 QStringList CloseInterruptedRuns(const QString& settingsPath, const QDateTime& now, const QString& fallbackFolder)
 {
     static const QRegularExpression header(QStringLiteral("^== (.+) (\\S+) ==\\r?$"));
@@ -412,7 +421,8 @@ QList<TRecordedRun> RecordedRuns(const QString& settingsPath, const QString& fal
                     run.undoes = value;
                 else if (const auto m = row.match(line); m.hasMatch())
                     run.rows << m.captured(1);
-            } else if (current == QString::fromUtf8(kEndName) && line.startsWith(QLatin1String("Resultado: "))) {
+            } else if ((current == QString::fromUtf8(kEndName) || current == QString::fromUtf8(kVerdictName))
+                       && line.startsWith(QLatin1String("Resultado: "))) {
                 run.outcome = line.mid(11);
             }
         }

@@ -129,6 +129,10 @@ struct TRecordedRun {
     QString path;        // the record that holds it
 };
 
+// What a run left in doubt turned out to be, found later from its images: a block
+// "== Verificação <id> ==" whose "Resultado: " line stands for the run's from then on.
+void RecordVerdict(const QString& logPath, const QString& runId, const QString& outcome, const QDateTime& now);
+
 // Every run of the record, oldest first, from both places it may be kept.
 QList<TRecordedRun> RecordedRuns(const QString& settingsPath, const QString& fallbackFolder = QString());
 

@@ -34,20 +34,23 @@ std::optional<QByteArray> ReadSettings(const QString& path) {
     return file.readAll();
 }
 
-TRecord ReadRecord(const QString& path, const QByteArray& fingerprint) {
+// "<state> <fingerprint> [<run id>]": the run id names the run's record and images.
+TRecord ReadRecord(const QString& path, const QByteArray& fingerprint, QString* runId) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return TRecord::None;
     const QList<QByteArray> words = file.readLine(256).trimmed().split(' ');
-    if (words.size() != 2 || words[1] != fingerprint) return TRecord::None;
+    if (words.size() < 2 || words.size() > 3 || words[1] != fingerprint) return TRecord::None;
+    if (runId) *runId = words.size() == 3 ? QString::fromLatin1(words[2]) : QString();
     if (words[0] == kDone) return TRecord::Done;
     if (words[0] == kCommitting) return TRecord::Committing;
     return TRecord::None;
 }
 
-bool WriteRecord(const QString& path, const QByteArray& state, const QByteArray& fingerprint) {
+bool WriteRecord(const QString& path, const QByteArray& state, const QByteArray& fingerprint, const QString& runId) {
     // Durable before the commit is sent: a power cut must not lose "committing" while the
     // database keeps the change.
-    return WriteWhole(path, state + ' ' + fingerprint + '\n');
+    const QByteArray run = runId.isEmpty() ? QByteArray() : ' ' + runId.toLatin1();
+    return WriteWhole(path, state + ' ' + fingerprint + run + '\n');
 }
 
 QString UnreadableLockText(const QString& path, const QDateTime& takeOver, const QDateTime& now) {
@@ -86,6 +89,7 @@ struct TScheduleGuard::Impl {
     QString fallbackFolder;
     TClock clock;
     QByteArray fingerprint;  // the schedule this process acts on; empty until known
+    QString runId;           // of the record found, or of the run about to commit
     std::unique_ptr<QLockFile> lock;
     TUnreadableLock unreadable;
 
@@ -102,10 +106,12 @@ struct TScheduleGuard::Impl {
 
     // The furthest state recorded for the fingerprint in either place: "done" is written
     // after "committing", possibly in the other place when the first became read-only.
-    TRecord record(const QByteArray& print) const {
+    TRecord record(const QByteArray& print) {
         TRecord found = TRecord::None;
         for (const QString& path : places(".state")) {
-            const TRecord r = ReadRecord(path, print);
+            QString run;
+            const TRecord r = ReadRecord(path, print, &run);
+            if (r != TRecord::None) runId = run;
             if (r == TRecord::Done) return r;
             if (r == TRecord::Committing) found = r;
         }
@@ -115,7 +121,7 @@ struct TScheduleGuard::Impl {
     bool write(const QByteArray& state) const {
         for (const QString& path : places(".state")) {
             QDir().mkpath(QFileInfo(path).absolutePath());
-            if (WriteRecord(path, state, fingerprint)) return true;
+            if (WriteRecord(path, state, fingerprint, runId)) return true;
         }
         return false;
     }
@@ -247,8 +253,9 @@ TScheduleGuard::TUnreadableLock TScheduleGuard::unreadableLock() const {
     return d->unreadable;
 }
 
-void TScheduleGuard::BeforeCommit() {
+void TScheduleGuard::BeforeCommit(const QString& runId) {
     if (!d->lock) throw std::logic_error("BeforeCommit without a claim");
+    d->runId = runId;
     if (!d->write(kCommitting))
         throw TFileError(CannotWriteText(d->places(".state").front()));
 }
@@ -267,6 +274,21 @@ void TScheduleGuard::Release() {
     // A "committing" record stays unless CommitRolledBack cleared it: a commit whose outcome
     // is unknown may have been made.
     d->release();
+}
+
+QString TScheduleGuard::RunId() const {
+    return d->runId;
+}
+
+bool TScheduleGuard::SettleDoubt(bool committed) {
+    if (d->take() != TLockTry::Taken) return false;
+    if (d->record(d->fingerprint) != TRecord::Committing) {
+        d->release();
+        return false;
+    }
+    const bool written = committed ? d->write(kDone) : (d->forget(), true);
+    d->release();
+    return written;
 }
 
 void TScheduleGuard::Finish() {

@@ -19,8 +19,9 @@
 //   Running     Pending plus this process's lock. Same as Pending after a crash: the lock
 //               is stale and the record absent.
 //   Committing  record "committing". Crash: the change may or may not have been made; the
-//               next start reports InDoubt and never runs it on its own. A commit that
-//               returned an error and was rolled back goes back to Pending.
+//               next start reports InDoubt and never runs it on its own, unless the run's
+//               images settle it (SettleDoubt). A commit that returned an error and was
+//               rolled back goes back to Pending.
 //   Done        record "done", file still present. Crash (or a file that cannot be deleted):
 //               the next start finds CompletedLeftover and only tidies up.
 //   Finished    file deleted; records cleared. A crash before the clearing leaves a record
@@ -102,14 +103,21 @@ public:
     // The lock of the last Claim that answered LockUnreadable.
     TUnreadableLock unreadableLock() const;
 
-    // Records that the change may be committed from here on. Throws TFileError when
-    // that cannot be recorded, which rolls the change back.
-    void BeforeCommit();
+    // Records that the change of run runId may be committed from here on. Throws TFileError
+    // when that cannot be recorded, which rolls the change back.
+    void BeforeCommit(const QString& runId = QString());
     // Records that it was; never throws (the change is in the database either way).
     void AfterCommit();
     // Records that the commit returned an error and the rollback that followed succeeded:
     // nothing was committed, and the schedule is pending again.
     void CommitRolledBack();
+    // The run of the record Inspect or Claim found ("committing" or "done"), or of the last
+    // BeforeCommit; empty when none was recorded.
+    QString RunId() const;
+    // A schedule in doubt whose outcome was found out after all (from the run's images):
+    // "done" when its commit happened, no record when it did not (pending again). False
+    // when another process holds the lock, the doubt is gone or the record cannot be written.
+    bool SettleDoubt(bool committed);
     // A failed run: gives up the lock. The schedule stays pending, or in doubt when the
     // failure came after BeforeCommit and the rollback is not known to have undone it.
     void Release();

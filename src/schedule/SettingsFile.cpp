@@ -216,7 +216,8 @@ QDateTime MomentFromText(const QString& text, const QLocale& locale) {
 }
 
 void WriteSettingsFile(const QString& path, const TChangeRequest& request,
-                       const QString& connectionString, const QLocale& locale) {
+                       const QString& connectionString, const QLocale& locale,
+                       const QDateTime& revertAt, const QString& changeId) {
     // Foreign keys and sections stay, so the file is read first; one that exists but cannot
     // be read could not be rewritten without losing them.
     QByteArray old;
@@ -244,6 +245,15 @@ void WriteSettingsFile(const QString& path, const TChangeRequest& request,
     file.setValue(kSection, "DATAHORA", MomentToText(request.moment, locale));
     file.setValue(kSection, "SOFT", connectionString);
     file.setValue(kSection, "APLICACAO", AppName(request.app));
+    // Left from an earlier schedule, they would undo a change nobody asked to undo.
+    if (revertAt.isValid())
+        file.setValue(kSection, "REPOR", MomentToText(revertAt, locale));
+    else
+        file.removeKey(kSection, "REPOR");
+    if (revertAt.isValid() && !changeId.isEmpty())
+        file.setValue(kSection, "ALTERACAO", changeId);
+    else
+        file.removeKey(kSection, "ALTERACAO");
 
     // Written beside and renamed over the old file: a failure part-way leaves the previous
     // schedule (or none), never a half-written one that the next start would resume.
@@ -289,6 +299,18 @@ TSchedule ReadSettingsFile(const QString& path, const QDateTime& now, const QLoc
         s.refusal = Named("APLICACAO", storedApp) + QStringLiteral(" não é uma das aplicações ") + InstalledKindNames()
                     + u'.';
     if (s.refusal.isEmpty()) s.refusal = FailedRule(r);
+
+    const QString storedRevert = ReadText(file, "REPOR");
+    s.revertAt = MomentFromText(storedRevert, locale);
+    s.changeId = ReadText(file, "ALTERACAO");
+    if (s.refusal.isEmpty() && !storedRevert.isEmpty() && !s.revertAt.isValid())
+        s.refusal = Named("REPOR", storedRevert) + QStringLiteral(" não é uma data válida.");
+    // Reverted before it is made, the change would stay for good.
+    if (s.refusal.isEmpty() && s.revertAt.isValid() && s.revertAt <= r.moment)
+        s.refusal = Named("REPOR", storedRevert) + QStringLiteral(" não é posterior a ") + Named("DATAHORA", storedMoment)
+                    + u'.';
+    if (s.refusal.isEmpty() && !s.changeId.isEmpty() && !s.revertAt.isValid())
+        s.refusal = Named("ALTERACAO", s.changeId) + QStringLiteral(" sem REPOR: não se sabe quando desfazer a alteração.");
     return s;
 }
 

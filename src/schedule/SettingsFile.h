@@ -11,6 +11,11 @@
 struct TSchedule {
     TChangeRequest request;
     QString connectionString;
+    // Temporary rates: the moment the rates and prices the change replaced go back (REPOR),
+    // invalid for a change that stays; and, once the change was made, its run's id
+    // (ALTERACAO), whose images the undo puts back.
+    QDateTime revertAt;
+    QString changeId;
     // Why the stored request must not run, naming the key and its value as stored ("DATAHORA
     // '31/02/2099 10:00:00' não é uma data válida."); empty for a request the rate entry page
     // could have held and its check accepted.
@@ -24,9 +29,12 @@ QString SettingsFilePath();
 // and sections kept. Throws TFileError("Não foi possível gravar o ficheiro " + path)
 // on failure.
 // The locale only shapes DATAHORA; the program always passes the system's.
+// REPOR and ALTERACAO follow when revertAt is valid (ALTERACAO when changeId is not empty),
+// and are removed otherwise.
 void WriteSettingsFile(const QString& path, const TChangeRequest& request,
                        const QString& connectionString,
-                       const QLocale& locale = QLocale::system());
+                       const QLocale& locale = QLocale::system(),
+                       const QDateTime& revertAt = QDateTime(), const QString& changeId = QString());
 
 // Reads the twenty keys with their defaults; now is the default of an empty or missing
 // DATAHORA. A missing file gives every default. The values are judged as stored, before any

@@ -44,6 +44,10 @@ public:
         session_->Reply([s = session_, done = report.done, total = report.total] { emit s->RunProgress(done, total); });
     }
     void RowDone(int row, qint64 productsMoved) override { record_->RowDone(row, productsMoved); }
+    void Progress(qint64 done, qint64 total) override
+    {
+        session_->Reply([s = session_, done, total] { emit s->RunProgress(int(done), int(total)); });
+    }
 
 private:
     TChangeSession* session_;
@@ -279,7 +283,7 @@ bool TChangeSession::LockInstallation(TRunKind kind)
     if (installationLock_->TryLock(env_.clock()))
         return true;
     installationLock_.reset();
-    if (kind == TRunKind::Scheduled) {
+    if (IsScheduled(kind)) {
         guard_->Release();
         RetryLater(TInstallationLock::BusyText(), false);
     } else {
@@ -308,7 +312,7 @@ void TChangeSession::StartRun(const TChangeRequest& request, TRunKind kind, cons
     start.request = request;
     start.undoes = undoes;
     // An attempt that only repeats the last one's refusal is counted, not written out again.
-    const bool mayRepeat = kind == TRunKind::Scheduled && !repeats_.text.isNull();
+    const bool mayRepeat = IsScheduled(kind) && !repeats_.text.isNull();
     record_ = std::make_unique<TRunRecord>(env_.settingsFile, start, QString(),
                                            mayRepeat ? TRunRecord::TStartBlock::Deferred
                                                      : TRunRecord::TStartBlock::Now);
@@ -316,7 +320,7 @@ void TChangeSession::StartRun(const TChangeRequest& request, TRunKind kind, cons
 
     // On the database thread, around the commit. The guard is left alone by this thread while
     // the run lasts.
-    TScheduleGuard* guard = kind == TRunKind::Scheduled ? guard_.get() : nullptr;
+    TScheduleGuard* guard = IsScheduled(kind) ? guard_.get() : nullptr;
     if (kind == TRunKind::Simulation) {
         SetState(TSessionState::Running);
         simulationFile_.clear();
@@ -341,10 +345,10 @@ void TChangeSession::StartRun(const TChangeRequest& request, TRunKind kind, cons
 
     TRunHooks hooks;
     hooks.observer = relay_.get();
-    hooks.beforeCommit = [this, guard] {
+    hooks.beforeCommit = [this, guard, runId = record_->id()] {
         commitPoint_.Pass();
         if (guard)
-            guard->BeforeCommit();
+            guard->BeforeCommit(runId);
         Reply([this] {
             if (state_ == TSessionState::Running)
                 SetState(TSessionState::Committing);
@@ -364,15 +368,22 @@ void TChangeSession::StartRun(const TChangeRequest& request, TRunKind kind, cons
     SetState(TSessionState::Running);
     const QString runId = record_->id();
     const QString logPath = record_->path().isEmpty() ? env_.settingsFile : record_->path();
-    if (kind == TRunKind::Undo) {
+    if (IsUndo(kind)) {
+        // Asked for the newest change not undone, which it still is unless a schedule's second
+        // stage finds a change made by hand since its first.
         const TUndoable undoable = UndoableChange();
-        db_.Post([this, hooks, runId, images = undoable.images,
+        db_.Post([this, hooks, runId, kind, undoes, images = undoable.id == undoes ? undoable.images : QString(),
                   left = QFileInfo(logPath).absoluteDir().filePath(QStringLiteral("TaxasIVA.%1.deixados.csv").arg(runId))](
                      TDbConnection& db) {
             TRunEnd end;
-            end.kind = TRunKind::Undo;
+            end.kind = kind;
             end.runId = runId;
             try {
+                if (images.isEmpty())
+                    throw TTaxasError(QStringLiteral("A alteração %1 já não pode ser desfeita: foi desfeita, há outra "
+                                                     "mais recente que tem de ser desfeita primeiro, ou o ficheiro das "
+                                                     "suas imagens já não existe.")
+                                          .arg(undoes));
                 end.undo = UndoChange(db, TChangeImage(images), hooks, left);
                 end.outcome = TRunOutcome::Committed;
             } catch (const TDbCancelled&) {
@@ -515,33 +526,33 @@ void TChangeSession::RunDone(const TRunEnd& ended, const TSimulation& simulation
     // A cancel that came from the end of the program, not from the operator.
     const TRunOutcome recorded =
         stopped_ && end.outcome == TRunOutcome::Cancelled ? TRunOutcome::Interrupted : end.outcome;
-    if (end.kind == TRunKind::Scheduled && recorded == TRunOutcome::RolledBack && end.errorText == repeats_.text
+    if (IsScheduled(end.kind) && recorded == TRunOutcome::RolledBack && end.errorText == repeats_.text
         && record_->Discard()) {
         ++repeats_.count;
         repeats_.last = env_.clock();
     } else {
-        if (end.kind == TRunKind::Scheduled)
+        if (IsScheduled(end.kind))
             EndRepeats();
         if (recorded == TRunOutcome::Committed && (end.kind == TRunKind::Immediate || end.kind == TRunKind::Scheduled))
             record_->Note(end.notUndoable.isEmpty()
                               ? QStringLiteral("Imagens para a desfazer: ") + QDir::toNativeSeparators(
                                     ChangeImagePath(record_->path(), record_->id()))
                               : QStringLiteral("Esta alteração não poderá ser desfeita pelo programa: ") + end.notUndoable);
-        if (end.kind == TRunKind::Undo && recorded == TRunOutcome::Committed) {
+        if (IsUndo(end.kind) && recorded == TRunOutcome::Committed) {
             record_->Note(QStringLiteral("Produtos repostos: %1; deixados como estão: %2").arg(end.undo.productsRestored).arg(end.undo.productsLeft)
                           + (end.undo.leftFile.isEmpty() ? QString() : QStringLiteral(" (") + QDir::toNativeSeparators(end.undo.leftFile) + u')'));
             record_->Note(QStringLiteral("Taxas repostas: %1; deixadas como estão: %2; postos repostos: %3; deixados: %4")
                               .arg(end.undo.ratesRestored).arg(end.undo.ratesLeft).arg(end.undo.terminalsRestored).arg(end.undo.terminalsLeft));
         }
         record_->Finish(recorded, end.errorText, env_.clock());
-        if (end.kind == TRunKind::Scheduled && recorded == TRunOutcome::RolledBack)
+        if (IsScheduled(end.kind) && recorded == TRunOutcome::RolledBack)
             repeats_ = {end.errorText, record_->path(), record_->id(), 0, QDateTime()};
     }
     record_.reset();
     relay_.reset();
     installationLock_.reset();
     lastOutcome_ = end.outcome;
-    if (end.kind == TRunKind::Scheduled) {
+    if (IsScheduled(end.kind)) {
         RunDoneScheduled(end);
         return;
     }
@@ -573,7 +584,7 @@ TCancelAnswer TChangeSession::Cancel()
 {
     if (state_ == TSessionState::Cancelling)
         return TCancelAnswer::Stopping;
-    if (!ChangeUnderWay() || runKind_ == TRunKind::Scheduled)
+    if (!ChangeUnderWay() || IsScheduled(runKind_))
         return lastOutcome_ == TRunOutcome::Committed ? TCancelAnswer::Committed : TCancelAnswer::NotRunning;
     if (!commitPoint_.Cancel(db_.Connection()))
         return TCancelAnswer::Committing;

@@ -185,13 +185,19 @@ public:
     // "Confirmar": the settings file, the schedule's guard and the start-up entry. Throws
     // TFileError when the settings file cannot be written (nothing else is done then);
     // returns a warning for the operator when the start-up entry could not be made.
-    QString Schedule(const TChangeRequest& request);
+    // revertAt, when valid: temporary rates, the change undone at that later moment (a second
+    // stage of the same schedule). Refused (TTaxasError) when the change could not be undone.
+    QString Schedule(const TChangeRequest& request, const QDateTime& revertAt = QDateTime());
     // The check of a waiting schedule: the wait page shown, and every tick of Agenda. The
     // change runs when its moment has come.
     void ScheduleTick();
     // The one-minute timer of the wait; its ticks are the window's to connect.
     QTimer& Agenda() { return agenda_; }
     const TChangeRequest& ScheduledRequest() const { return scheduled_; }
+    // Temporary rates: when the rates the change replaced go back; invalid without.
+    QDateTime RevertMoment() const { return revertAt_; }
+    // The change was made and the schedule now waits to undo it.
+    bool Reverting() const { return !changeId_.isEmpty(); }
 
     // The database connection, for its statement observer: only while nothing is under way.
     TDbConnection& Connection() { return db_.Connection(); }
@@ -215,6 +221,8 @@ signals:
     void RunEnded(const TRunEnd& end);
     void SimulationEnded(const TSimulation& simulation);
     void UndoEnded(const TRunEnd& end);
+    // Temporary rates: the change was made, and the schedule now waits for RevertMoment.
+    void ScheduleAdvanced();
     void ProductsCounted(int row, const QString& rate, const TProductCount& count);
     void RatesCounted(const QList<TRateCount>& rates);
     // A scheduled attempt that could not make the change, to be tried again; reason is the
@@ -258,6 +266,11 @@ private:
     // Scheduled runs refused alike stop repeating: their count goes into the record.
     void EndRepeats();
     QString DropInDoubtSchedule();
+    // The first stage of temporary rates made by run changeId: the schedule now waits to undo it.
+    void AdvanceToRevert(const QString& changeId);
+    // A run in doubt whose images are kept: the database tells whether its commit happened.
+    void SettleDoubt(const TRecordedRun& run, const QString& images);
+    void DoubtSettled(const TRecordedRun& run, bool undo, std::optional<int> match, const QString& error);
     void RemoveSchedule();
 
     TSessionEnvironment env_;
@@ -298,6 +311,8 @@ private:
     // The schedule this process acts on.
     TChangeRequest scheduled_;
     QString scheduleConnection_;
+    QDateTime revertAt_;  // temporary rates: the second stage's moment
+    QString changeId_;    // the first stage's run, once made
     std::unique_ptr<TScheduleGuard> guard_;
     QTimer agenda_;
     // A failed scheduled run is reported once; the retries after it are silent.

@@ -6,6 +6,7 @@
 
 #include "Detection.h"
 #include "Errors.h"
+#include "ImageCheck.h"
 #include "ScheduleGuard.h"
 #include "SettingsFile.h"
 #include "ShellShortcut.h"
@@ -29,6 +30,17 @@ const QString kInDoubtText = QStringLiteral(
     "Uma execução anterior da alteração agendada foi interrompida enquanto a alteração era gravada na base "
     "de dados. Não é possível saber se as taxas de IVA e os preços foram alterados, pelo que a alteração "
     "agendada não será executada. Verifique manualmente as taxas e os preços na aplicação.");
+
+// A run in the record, by its id; its images beside it, when kept.
+std::optional<TRecordedRun> RecordedRun(const QString& settingsFile, const QString& id)
+{
+    if (id.isEmpty())
+        return std::nullopt;
+    for (const TRecordedRun& run : RecordedRuns(settingsFile))
+        if (run.id == id)
+            return run;
+    return std::nullopt;
+}
 
 QString Native(const QString& path)
 {
@@ -66,7 +78,26 @@ TResumption TChangeSession::Resume()
     if (!QFile::exists(path))
         return found;
     guard_ = std::make_unique<TScheduleGuard>(path, QString(), env_.clock);
-    switch (guard_->Inspect()) {
+    TScheduleGuard::TStart start = guard_->Inspect();
+    // A run in doubt whose images are kept is settled at the first check, from the database.
+    const std::optional<TRecordedRun> doubtful = RecordedRun(path, guard_->RunId());
+    if (start == TScheduleGuard::TStart::InDoubt && doubtful
+        && QFileInfo::exists(ChangeImagePath(doubtful->path, doubtful->id)))
+        start = TScheduleGuard::TStart::Pending;
+    // Temporary rates whose change was made, the process ending before the schedule said so:
+    // it goes on to its second stage.
+    if (start == TScheduleGuard::TStart::CompletedLeftover && QFile::exists(path) && !guard_->RunId().isEmpty()) {
+        const TSchedule stored = ReadSettingsFile(path, env_.clock());
+        if (stored.refusal.isEmpty() && stored.revertAt.isValid() && stored.changeId.isEmpty()) {
+            scheduled_ = stored.request;
+            scheduleConnection_ = stored.connectionString;
+            revertAt_ = stored.revertAt;
+            AdvanceToRevert(guard_->RunId());
+            if (!changeId_.isEmpty())
+                start = TScheduleGuard::TStart::Pending;
+        }
+    }
+    switch (start) {
     case TScheduleGuard::TStart::Pending: {
         // Judged as stored, before a control could cut or change a value; no question is
         // asked again.
@@ -86,6 +117,8 @@ TResumption TChangeSession::Resume()
         }
         scheduled_ = schedule.request;
         scheduleConnection_ = schedule.connectionString;
+        revertAt_ = schedule.revertAt;
+        changeId_ = schedule.changeId;
         connectionString_ = schedule.connectionString;
         // Nothing runs on the database thread yet: the connection is this thread's to set.
         db_.Connection().setConnectionString(schedule.connectionString);
@@ -109,17 +142,26 @@ TResumption TChangeSession::Resume()
     return found;
 }
 
-QString TChangeSession::Schedule(const TChangeRequest& request)
+QString TChangeSession::Schedule(const TChangeRequest& request, const QDateTime& revertAt)
 {
     if (Busy() || (state_ != TSessionState::Idle && state_ != TSessionState::Waiting))
         return {};
+    if (revertAt.isValid() && revertAt <= request.moment)
+        throw TTaxasError(QStringLiteral("A data e hora em que as taxas anteriores são repostas tem de ser posterior à "
+                                         "da alteração."));
+    if (revertAt.isValid() && !productKey_)
+        throw TTaxasError(QStringLiteral("A tabela de produtos não tem chave (nem chave primária, nem índice único sem "
+                                         "valores nulos): a alteração não poderá ser desfeita pelo programa, e as "
+                                         "taxas anteriores não podem ser repostas automaticamente."));
     const QString& path = env_.settingsFile;
     const QString connection = ConnectionStringFor(request.app);
-    WriteSettingsFile(path, request, connection);
+    WriteSettingsFile(path, request, connection, QLocale::system(), revertAt);
     guard_ = std::make_unique<TScheduleGuard>(path, QString(), env_.clock);
     guard_->NewSchedule();
     scheduled_ = request;
     scheduleConnection_ = connection;
+    revertAt_ = revertAt;
+    changeId_.clear();
     failureReported_ = false;
     const bool entryMade =
         CreateShellShortcut(kStartupFolder, kEntryName, QFile::encodeName(env_.executablePath).toStdString());
@@ -134,7 +176,8 @@ void TChangeSession::ScheduleTick()
     // Off first: nothing below may be entered twice, whatever it waits for.
     agenda_.stop();
     const QDateTime now = env_.clock();
-    if (now < scheduled_.moment || (nextAttempt_.isValid() && now < nextAttempt_)) {
+    const QDateTime due = Reverting() ? revertAt_ : scheduled_.moment;
+    if (now < due || (nextAttempt_.isValid() && now < nextAttempt_)) {
         agenda_.start();
         return;
     }
@@ -157,6 +200,14 @@ void TChangeSession::ScheduleTick()
         emit ScheduleEnded(TScheduleEnd::TakenElsewhere, QString());
         return;
     case TScheduleGuard::TClaim::InDoubt: {
+        // The run's images may tell whether its commit happened: the change's own, also for
+        // its undo.
+        const std::optional<TRecordedRun> run = RecordedRun(env_.settingsFile, guard_->RunId());
+        const std::optional<TRecordedRun> change = Reverting() ? RecordedRun(env_.settingsFile, changeId_) : run;
+        if (run && change && QFileInfo::exists(ChangeImagePath(change->path, change->id))) {
+            SettleDoubt(*run, ChangeImagePath(change->path, change->id));
+            return;
+        }
         // The program goes on as one without a schedule.
         const QString warning = DropInDoubtSchedule();
         SetState(TSessionState::Idle);
@@ -177,7 +228,7 @@ void TChangeSession::ScheduleTick()
 void TChangeSession::Attempt()
 {
     SetState(TSessionState::Connecting);
-    runKind_ = TRunKind::Scheduled;
+    runKind_ = Reverting() ? TRunKind::ScheduledUndo : TRunKind::Scheduled;
     runRequest_ = scheduled_;
     // A fresh login: the connection detection left may have died during the wait. This one
     // then carries the whole run.
@@ -207,13 +258,18 @@ void TChangeSession::Connected(const std::optional<QString>& failure)
         RetryLater(*failure, true);
         return;
     }
-    StartRun(scheduled_, TRunKind::Scheduled);
+    StartRun(scheduled_, runKind_, Reverting() ? changeId_ : QString());
 }
 
 void TChangeSession::RunDoneScheduled(const TRunEnd& end)
 {
     if (end.outcome == TRunOutcome::Committed) {
         failedAttempts_ = 0;
+        if (end.kind == TRunKind::Scheduled && revertAt_.isValid()) {
+            guard_->Release();
+            AdvanceToRevert(end.runId);
+            return;
+        }
         RemoveSchedule();
         SetState(TSessionState::Finished);
         emit ScheduleEnded(TScheduleEnd::Done, QString());
@@ -275,4 +331,85 @@ void TChangeSession::RemoveSchedule()
     if (guard_)
         guard_->Finish();
     guard_.reset();
+}
+
+void TChangeSession::AdvanceToRevert(const QString& changeId)
+{
+    // The guard's "done" for the first stage stays until the file names the change: a process
+    // ended in between finds it and comes back here, never to the change a second time.
+    try {
+        WriteSettingsFile(env_.settingsFile, scheduled_, scheduleConnection_, QLocale::system(), revertAt_, changeId);
+    } catch (const TTaxasError& e) {
+        guard_.reset();
+        SetState(TSessionState::Idle);
+        emit ScheduleEnded(TScheduleEnd::InDoubt,
+                           QStringLiteral("A alteração agendada foi efectuada, mas ") + e.text()
+                               + QStringLiteral(": as taxas anteriores não serão repostas automaticamente. Pode "
+                                                "desfazer a alteração na página das taxas."));
+        return;
+    }
+    guard_ = std::make_unique<TScheduleGuard>(env_.settingsFile, QString(), env_.clock);
+    guard_->NewSchedule();
+    changeId_ = changeId;
+    nextAttempt_ = QDateTime();
+    SetState(TSessionState::Waiting);
+    agenda_.start();
+    emit ScheduleAdvanced();
+}
+
+void TChangeSession::SettleDoubt(const TRecordedRun& run, const QString& images)
+{
+    SetState(TSessionState::Connecting);
+    db_.Post([this, run, images, undo = Reverting(), connection = scheduleConnection_](TDbConnection& db) {
+        std::optional<int> match;
+        QString error;
+        try {
+            db.setConnected(false);
+            db.setConnectionString(connection);
+            match = int(MatchImages(db, TChangeImage(images)));
+        } catch (...) {
+            error = OperatorText(std::current_exception());
+        }
+        Reply([this, run, undo, match, error] { DoubtSettled(run, undo, match, error); });
+    });
+}
+
+void TChangeSession::DoubtSettled(const TRecordedRun& run, bool undo, std::optional<int> match, const QString& error)
+{
+    if (!match) {
+        // The database out of reach: asked again at the next tick, the doubt kept meanwhile.
+        RetryLater(error, true);
+        return;
+    }
+    // An undo made leaves the change's before-image; a change made, its after-image.
+    const auto found = TImageMatch(*match);
+    const bool made = found == (undo ? TImageMatch::Before : TImageMatch::After);
+    const bool notMade = found == (undo ? TImageMatch::After : TImageMatch::Before);
+    if (!made && !notMade) {
+        const QString warning = DropInDoubtSchedule();
+        SetState(TSessionState::Idle);
+        emit ScheduleEnded(TScheduleEnd::InDoubt, warning);
+        return;
+    }
+    if (!guard_->SettleDoubt(made)) {
+        RetryLater(TInstallationLock::BusyText(), false);
+        return;
+    }
+    RecordVerdict(run.path, run.id,
+                  made ? QStringLiteral("confirmada (a base de dados tem as taxas e os preços que a execução deixou)")
+                       : QStringLiteral("anulada (a base de dados tem as taxas e os preços de antes da execução; a "
+                                        "alteração agendada será executada de novo)"),
+                  env_.clock());
+    if (!made) {
+        SetState(TSessionState::Waiting);
+        agenda_.start();
+        return;
+    }
+    if (!undo && revertAt_.isValid()) {
+        AdvanceToRevert(run.id);
+        return;
+    }
+    RemoveSchedule();
+    SetState(TSessionState::Finished);
+    emit ScheduleEnded(TScheduleEnd::Done, QString());
 }

@@ -12,6 +12,10 @@
 #include <QRegularExpression>
 #include <QSysInfo>
 
+#include <algorithm>
+#include <optional>
+#include <utility>
+
 namespace {
 
 const QString kLogName = QStringLiteral("TaxasIVA.log");
@@ -69,17 +73,40 @@ const char kRolledBackName[] = "Gravação recusada";
 const QString kInDoubt = QStringLiteral("em dúvida: ");
 const QString kCheckByHand = QStringLiteral("verifique à mão as taxas e os preços");
 
-QString KindText(TRunKind kind)
+QString KindText(TRunKind kind, bool commandLine)
 {
     switch (kind) {
     case TRunKind::Immediate:
-        return QStringLiteral("imediata");
+        return commandLine ? QStringLiteral("linha de comandos") : QStringLiteral("imediata");
     case TRunKind::Scheduled:
         return QStringLiteral("agendada");
     case TRunKind::Simulation:
-        return QStringLiteral("simulação");
+        return commandLine ? QStringLiteral("linha de comandos (simulação)") : QStringLiteral("simulação");
     }
     return QString();
+}
+
+// The record's lines, its byte-order mark and line ends left out; none when it cannot be read.
+QStringList RecordLines(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QString text = QString::fromUtf8(file.readAll());
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
+    text.remove(u'\r');
+    return text.split(u'\n');
+}
+
+// A block's header line: its name ("Início", "Fim", ...) and the run's id.
+std::optional<std::pair<QString, QString>> HeaderOf(const QString& line)
+{
+    static const QRegularExpression header(QStringLiteral("^== (.+) (\\S+) ==$"));
+    const auto m = header.match(line);
+    if (!m.hasMatch())
+        return std::nullopt;
+    return std::make_pair(m.captured(1), m.captured(2));
 }
 
 QString OneLine(const QString& text)
@@ -96,6 +123,24 @@ QStringList RunLogPlaces(const QString& settingsPath, const QString& fallbackFol
         : PerUserFallbackFolder();
     return {QFileInfo(settingsPath).absolutePath() + QLatin1Char('/') + kLogName,
             folder + QLatin1Char('/') + kLogName};
+}
+
+QStringList RequestLines(const TChangeRequest& request)
+{
+    QStringList lines;
+    for (int i = 0; i < 3; ++i) {
+        const TRatePair& row = request.rows[i];
+        if (row.enabled)
+            lines << QStringLiteral("Linha %1: %2% → %3%, descrição \"%4\"")
+                         .arg(i + 1)
+                         .arg(row.existing, row.replacement, row.description);
+    }
+    const TChangeOptions& o = request.options;
+    lines << QStringLiteral("Opções: não eliminar a taxa actual: %1; preços de compra: %2; preços de venda: %3; "
+                            "arredondar: %4; casas decimais: %5")
+                 .arg(YesNo(o.keepCurrentRate), YesNo(o.purchasePrices), YesNo(o.salePrices), YesNo(o.roundPrices),
+                      o.places);
+    return lines;
 }
 
 QString DataLinkFileOf(const QString& connectionString, const QString& currentDir)
@@ -143,21 +188,8 @@ TRunRecord::TRunRecord(const QString& settingsPath, const TRunStart& start, cons
                       QStringLiteral("Computador: ") + start.computer,
                       QStringLiteral("Aplicação: ") + AppName(start.app),
                       QStringLiteral("Ficheiro de ligação: ") + start.dataLink,
-                      QStringLiteral("Execução: ") + KindText(start.kind)};
-    for (int i = 0; i < 3; ++i) {
-        const TRatePair& row = start.request.rows[i];
-        if (row.enabled)
-            lines << QStringLiteral("Linha %1: %2% → %3%, descrição \"%4\"")
-                         .arg(i + 1)
-                         .arg(row.existing, row.replacement, row.description);
-    }
-    const TChangeOptions& o = start.request.options;
-    lines << QStringLiteral("Opções: não eliminar a taxa actual: %1; preços de compra: %2; preços de venda: %3; "
-                            "arredondar: %4; casas decimais: %5")
-                 .arg(YesNo(o.keepCurrentRate), YesNo(o.purchasePrices), YesNo(o.salePrices), YesNo(o.roundPrices),
-                      o.places);
-
-    startBlock_ = Block(lines);
+                      QStringLiteral("Execução: ") + KindText(start.kind, start.commandLine)};
+    startBlock_ = Block(lines + RequestLines(start.request));
     if (when == TStartBlock::Now)
         WriteStart();
 }
@@ -309,7 +341,6 @@ void RecordRepeats(const QString& logPath, const QString& firstId, int count, co
 
 QStringList CloseInterruptedRuns(const QString& settingsPath, const QDateTime& now, const QString& fallbackFolder)
 {
-    static const QRegularExpression header(QStringLiteral("^== (.+) (\\S+) ==\\r?$"));
     // What a dead run's last line says the database holds.
     const QHash<QString, QString> outcomes{
         {QString::fromUtf8(kStartName),
@@ -324,19 +355,13 @@ QStringList CloseInterruptedRuns(const QString& settingsPath, const QDateTime& n
     };
     QStringList closed;
     for (const QString& place : RunLogPlaces(settingsPath, fallbackFolder)) {
-        QFile file(place);
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
         QStringList open;              // ids in the order their runs started
         QHash<QString, QString> last;  // each open run's last line's name
-        for (const QByteArray& raw : file.readAll().split('\n')) {
-            QString line = QString::fromUtf8(raw);
-            if (line.startsWith(QChar(0xFEFF)))
-                line.remove(0, 1);
-            const auto m = header.match(line);
-            if (!m.hasMatch())
+        for (const QString& line : RecordLines(place)) {
+            const auto header = HeaderOf(line);
+            if (!header)
                 continue;
-            const QString name = m.captured(1), id = m.captured(2);
+            const auto& [name, id] = *header;
             if (name == QString::fromUtf8(kEndName)) {
                 open.removeAll(id);
                 last.remove(id);
@@ -346,7 +371,6 @@ QStringList CloseInterruptedRuns(const QString& settingsPath, const QDateTime& n
                 last[id] = name;
             }
         }
-        file.close();
         for (const QString& id : open) {
             QLockFile lock(LockPath(place, id));
             // Held, or unreadable and young: a run of a live process, still going.
@@ -358,4 +382,47 @@ QStringList CloseInterruptedRuns(const QString& settingsPath, const QDateTime& n
         }
     }
     return closed;
+}
+
+QList<TRecordedRun> ReadRecordedRuns(const QString& settingsPath, const QString& fallbackFolder)
+{
+    QList<TRecordedRun> runs;
+    QHash<QString, qsizetype> byId;
+    for (const QString& place : RunLogPlaces(settingsPath, fallbackFolder)) {
+        // The block a line belongs to, while it lasts (a blank line ends it).
+        TRecordedRun* start = nullptr;
+        TRecordedRun* end = nullptr;
+        for (const QString& line : RecordLines(place)) {
+            if (const auto header = HeaderOf(line)) {
+                const auto& [name, id] = *header;
+                start = end = nullptr;
+                if (name == QString::fromUtf8(kStartName)) {
+                    byId.insert(id, runs.size());
+                    runs.append({id, {}, {}, {}, {}});
+                    start = &runs.last();
+                } else if (name == QString::fromUtf8(kEndName) && byId.contains(id)) {
+                    end = &runs[byId.value(id)];
+                }
+                continue;
+            }
+            if (line.isEmpty()) {
+                start = end = nullptr;
+            } else if (start) {
+                const QString key = line.section(QStringLiteral(": "), 0, 0);
+                const QString value = line.section(QStringLiteral(": "), 1);
+                if (key == QStringLiteral("Início"))
+                    start->start = value;
+                else if (key == QStringLiteral("Execução"))
+                    start->kind = value;
+                else if (key.startsWith(QStringLiteral("Linha ")))
+                    start->rows << line;
+            } else if (end && line.startsWith(QStringLiteral("Resultado: "))) {
+                end->result = line.mid(11);
+            }
+        }
+    }
+    // The fallback's runs among the others, by their start (the id begins with it).
+    std::stable_sort(runs.begin(), runs.end(),
+                     [](const TRecordedRun& a, const TRecordedRun& b) { return a.id < b.id; });
+    return runs;
 }

@@ -31,6 +31,9 @@ struct TRunStart {
     TAppKind app = TAppKind::None;
     QString dataLink;   // the data-link file's path, or the connection string's kind
     TRunKind kind = TRunKind::Immediate;
+    // Asked for on the command line, not in the window: the record says so in its
+    // "Execução" line.
+    bool commandLine = false;
     TChangeRequest request;
 };
 
@@ -41,6 +44,10 @@ enum class TRunOutcome { Committed, RolledBack, Cancelled, Interrupted, Simulate
 // The data-link file a connection string names, found as the connection finds it; the
 // string's provider when it names none (never the string itself, which may hold a password).
 QString DataLinkFileOf(const QString& connectionString, const QString& currentDir);
+
+// A request as the record tells it: a line per ticked row ("Linha 1: 23% → 22%, descrição
+// "22%""), then one with the options.
+QStringList RequestLines(const TChangeRequest& request);
 
 // The logged-on user and the computer's name.
 QString OperatingSystemUser();
@@ -123,6 +130,18 @@ void RecordRepeats(const QString& logPath, const QString& firstId, int count, co
 // "Gravação recusada", "em dúvida" after "A gravar" alone, else "interrompida". Returns their ids.
 QStringList CloseInterruptedRuns(const QString& settingsPath, const QDateTime& now,
                                  const QString& fallbackFolder = QString());
+
+// A run as the record tells it.
+struct TRecordedRun {
+    QString id;
+    QString start;      // as written: "2026-12-08 23:48:50"
+    QString kind;       // the "Execução" line's text
+    QStringList rows;   // "Linha 1: 23% → 22%, descrição "22%"", the ticked rows
+    QString result;     // the "Resultado" line's text; empty without an end block
+};
+
+// Every run of the record, from both its places, in the order the runs started.
+QList<TRecordedRun> ReadRecordedRuns(const QString& settingsPath, const QString& fallbackFolder = QString());
 
 // The log's paths, beside the settings file first.
 QStringList RunLogPlaces(const QString& settingsPath, const QString& fallbackFolder = QString());

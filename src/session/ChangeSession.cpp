@@ -284,6 +284,7 @@ void TChangeSession::StartRun(const TChangeRequest& request, TRunKind kind)
     start.app = request.app;
     start.dataLink = DataLinkFileOf(connectionString_, QDir::currentPath());
     start.kind = kind;
+    start.commandLine = env_.commandLine;
     start.request = request;
     // An attempt that only repeats the last one's refusal is counted, not written out again.
     const bool mayRepeat = kind == TRunKind::Scheduled && !repeats_.text.isNull();

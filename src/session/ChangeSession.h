@@ -52,6 +52,7 @@ struct TSessionEnvironment {
     QString settingsFile;                  // Qorvanta.ini, beside which the record is kept too
     QString executablePath;                // what the start-up entry starts
     std::function<QDateTime()> clock;      // the local time
+    bool commandLine = false;              // runs asked for on the command line: the record says so
 };
 
 struct TDetection {

@@ -440,6 +440,7 @@ void TChangeSession::CountRates()
             const QList<TRateCount> rates = ::CountRates(db, app);
             Reply([this, rates] { emit RatesCounted(rates); });
         } catch (...) {
+            Reply([this, error = OperatorText(std::current_exception())] { emit RatesCountFailed(error); });
         }
     });
 }

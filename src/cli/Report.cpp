@@ -25,11 +25,7 @@ QString AsciiJson(const QJsonObject& object)
 
 }  // namespace
 
-TReport::TReport(bool json, const QString& command) : json_(json), terminal_(StandardErrorIsTerminal())
-{
-    if (!command.isEmpty())
-        object_.insert(QStringLiteral("comando"), command);
-}
+TReport::TReport(bool json) : json_(json), terminal_(StandardErrorIsTerminal()) {}
 
 void TReport::EndProgress()
 {

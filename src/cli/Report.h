@@ -10,7 +10,7 @@
 
 class TReport {
 public:
-    TReport(bool json, const QString& command);
+    explicit TReport(bool json);
 
     bool json() const { return json_; }
     // A message for the person who runs the command: on standard error at once.

@@ -28,7 +28,7 @@ const char* OutcomeWord(const QString& command, int code)
     case kExitRolledBack:
         return "anulada";
     case kExitNoInstallation:
-        return "sem aplicação";
+        return "sem ligação";
     case kExitInDoubt:
         return "em dúvida";
     default:
@@ -56,19 +56,14 @@ int main(int argc, char* argv[])
 
     const QStringList words = QCoreApplication::arguments().mid(1);
     // Known before the words are judged, so that a bad word is told in JSON too.
-    const bool json = words.contains(QStringLiteral("--json"));
+    TReport report(words.contains(QStringLiteral("--json")));
     QString command;
-    for (const QString& word : words) {
-        if (!word.startsWith(QStringLiteral("--"))) {
-            command = word;
-            break;
-        }
-    }
-    TReport report(json, command);
     const auto finish = [&](int code) { return report.Finish(code, QString::fromUtf8(OutcomeWord(command, code))); };
 
     try {
         const TArguments arguments = ParseArguments(words);
+        command = arguments.command;
+        report.Set(QStringLiteral("comando"), command);
         if (arguments.has(QStringLiteral("ajuda"))) {
             WriteConsoleText(false, UsageText());
             return kExitDone;

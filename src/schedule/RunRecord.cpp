@@ -12,6 +12,10 @@
 #include <QRegularExpression>
 #include <QSysInfo>
 
+#include <algorithm>
+#include <optional>
+#include <utility>
+
 namespace {
 
 const QString kLogName = QStringLiteral("TaxasIVA.log");
@@ -70,21 +74,44 @@ const char kVerdictName[] = "Verificação";
 const QString kInDoubt = QStringLiteral("em dúvida: ");
 const QString kCheckByHand = QStringLiteral("verifique à mão as taxas e os preços");
 
-QString KindText(TRunKind kind)
+QString KindText(TRunKind kind, bool commandLine)
 {
     switch (kind) {
     case TRunKind::Immediate:
-        return QStringLiteral("imediata");
+        return commandLine ? QStringLiteral("linha de comandos") : QStringLiteral("imediata");
     case TRunKind::Scheduled:
         return QStringLiteral("agendada");
     case TRunKind::Simulation:
-        return QStringLiteral("simulação");
+        return commandLine ? QStringLiteral("linha de comandos (simulação)") : QStringLiteral("simulação");
     case TRunKind::Undo:
-        return QStringLiteral("reposição");
+        return commandLine ? QStringLiteral("linha de comandos (reposição)") : QStringLiteral("reposição");
     case TRunKind::ScheduledUndo:
         return QStringLiteral("reposição agendada");
     }
     return QString();
+}
+
+// The record's lines, its byte-order mark and line ends left out; none when it cannot be read.
+QStringList RecordLines(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QString text = QString::fromUtf8(file.readAll());
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
+    text.remove(u'\r');
+    return text.split(u'\n');
+}
+
+// A block's header line: its name ("Início", "Fim", ...) and the run's id.
+std::optional<std::pair<QString, QString>> HeaderOf(const QString& line)
+{
+    static const QRegularExpression header(QStringLiteral("^== (.+) (\\S+) ==$"));
+    const auto m = header.match(line);
+    if (!m.hasMatch())
+        return std::nullopt;
+    return std::make_pair(m.captured(1), m.captured(2));
 }
 
 QString OneLine(const QString& text)
@@ -101,6 +128,24 @@ QStringList RunLogPlaces(const QString& settingsPath, const QString& fallbackFol
         : PerUserFallbackFolder();
     return {QFileInfo(settingsPath).absolutePath() + QLatin1Char('/') + kLogName,
             folder + QLatin1Char('/') + kLogName};
+}
+
+QStringList RequestLines(const TChangeRequest& request)
+{
+    QStringList lines;
+    for (int i = 0; i < 3; ++i) {
+        const TRatePair& row = request.rows[i];
+        if (row.enabled)
+            lines << QStringLiteral("Linha %1: %2% → %3%, descrição \"%4\"")
+                         .arg(i + 1)
+                         .arg(row.existing, row.replacement, row.description);
+    }
+    const TChangeOptions& o = request.options;
+    lines << QStringLiteral("Opções: não eliminar a taxa actual: %1; preços de compra: %2; preços de venda: %3; "
+                            "arredondar: %4; casas decimais: %5")
+                 .arg(YesNo(o.keepCurrentRate), YesNo(o.purchasePrices), YesNo(o.salePrices), YesNo(o.roundPrices),
+                      o.places);
+    return lines;
 }
 
 QString DataLinkFileOf(const QString& connectionString, const QString& currentDir)
@@ -148,23 +193,10 @@ TRunRecord::TRunRecord(const QString& settingsPath, const TRunStart& start, cons
                       QStringLiteral("Computador: ") + start.computer,
                       QStringLiteral("Aplicação: ") + AppName(start.app),
                       QStringLiteral("Ficheiro de ligação: ") + start.dataLink,
-                      QStringLiteral("Execução: ") + KindText(start.kind)};
+                      QStringLiteral("Execução: ") + KindText(start.kind, start.commandLine)};
     if (!start.undoes.isEmpty())
         lines << QStringLiteral("Alteração desfeita: ") + start.undoes;
-    for (int i = 0; i < 3; ++i) {
-        const TRatePair& row = start.request.rows[i];
-        if (row.enabled)
-            lines << QStringLiteral("Linha %1: %2% → %3%, descrição \"%4\"")
-                         .arg(i + 1)
-                         .arg(row.existing, row.replacement, row.description);
-    }
-    const TChangeOptions& o = start.request.options;
-    lines << QStringLiteral("Opções: não eliminar a taxa actual: %1; preços de compra: %2; preços de venda: %3; "
-                            "arredondar: %4; casas decimais: %5")
-                 .arg(YesNo(o.keepCurrentRate), YesNo(o.purchasePrices), YesNo(o.salePrices), YesNo(o.roundPrices),
-                      o.places);
-
-    startBlock_ = Block(lines);
+    startBlock_ = Block(lines + RequestLines(start.request));
     if (when == TStartBlock::Now)
         WriteStart();
 }
@@ -328,7 +360,6 @@ void RecordVerdict(const QString& logPath, const QString& runId, const QString& 
 
 QStringList CloseInterruptedRuns(const QString& settingsPath, const QDateTime& now, const QString& fallbackFolder)
 {
-    static const QRegularExpression header(QStringLiteral("^== (.+) (\\S+) ==\\r?$"));
     // What a dead run's last line says the database holds.
     const QHash<QString, QString> outcomes{
         {QString::fromUtf8(kStartName),
@@ -343,19 +374,13 @@ QStringList CloseInterruptedRuns(const QString& settingsPath, const QDateTime& n
     };
     QStringList closed;
     for (const QString& place : RunLogPlaces(settingsPath, fallbackFolder)) {
-        QFile file(place);
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
         QStringList open;              // ids in the order their runs started
         QHash<QString, QString> last;  // each open run's last line's name
-        for (const QByteArray& raw : file.readAll().split('\n')) {
-            QString line = QString::fromUtf8(raw);
-            if (line.startsWith(QChar(0xFEFF)))
-                line.remove(0, 1);
-            const auto m = header.match(line);
-            if (!m.hasMatch())
+        for (const QString& line : RecordLines(place)) {
+            const auto header = HeaderOf(line);
+            if (!header)
                 continue;
-            const QString name = m.captured(1), id = m.captured(2);
+            const auto& [name, id] = *header;
             if (name == QString::fromUtf8(kEndName)) {
                 open.removeAll(id);
                 last.remove(id);
@@ -365,7 +390,6 @@ QStringList CloseInterruptedRuns(const QString& settingsPath, const QDateTime& n
                 last[id] = name;
             }
         }
-        file.close();
         for (const QString& id : open) {
             QLockFile lock(LockPath(place, id));
             // Held, or unreadable and young: a run of a live process, still going.
@@ -379,55 +403,52 @@ QStringList CloseInterruptedRuns(const QString& settingsPath, const QDateTime& n
     return closed;
 }
 
-QList<TRecordedRun> RecordedRuns(const QString& settingsPath, const QString& fallbackFolder)
+QList<TRecordedRun> ReadRecordedRuns(const QString& settingsPath, const QString& fallbackFolder)
 {
-    static const QRegularExpression header(QStringLiteral("^== (\\S+) (\\S+) ==$"));
-    static const QRegularExpression row(QStringLiteral("^Linha \\d+: (\\S+% → \\S+%)"));
     QList<TRecordedRun> runs;
+    QHash<QString, qsizetype> byId;
     for (const QString& place : RunLogPlaces(settingsPath, fallbackFolder)) {
-        QFile file(place);
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        QHash<QString, int> at;  // id -> its place in runs
-        QString current;         // the block being read: "Início" or "Fim" of an id
-        int index = -1;
-        for (const QByteArray& raw : file.readAll().split('\n')) {
-            QString line = QString::fromUtf8(raw).trimmed();
-            if (line.startsWith(QChar(0xFEFF)))
-                line.remove(0, 1);
-            if (const auto m = header.match(line); m.hasMatch()) {
-                current = m.captured(1);
-                const QString id = m.captured(2);
-                if (!at.contains(id)) {
-                    at.insert(id, int(runs.size()));
-                    runs << TRecordedRun{id, {}, {}, {}, {}, {}, {}, place};
+        // The block a line belongs to, while it lasts (a blank line ends it).
+        TRecordedRun* start = nullptr;
+        TRecordedRun* end = nullptr;
+        for (const QString& line : RecordLines(place)) {
+            if (const auto header = HeaderOf(line)) {
+                const auto& [name, id] = *header;
+                start = end = nullptr;
+                if (name == QString::fromUtf8(kStartName)) {
+                    byId.insert(id, runs.size());
+                    runs.append(TRecordedRun());
+                    runs.last().id = id;
+                    runs.last().path = place;
+                    start = &runs.last();
+                } else if ((name == QString::fromUtf8(kEndName) || name == QString::fromUtf8(kVerdictName))
+                           && byId.contains(id)) {
+                    end = &runs[byId.value(id)];  // a verdict's result stands for the end's
                 }
-                index = at.value(id);
                 continue;
             }
-            if (index < 0)
-                continue;
-            TRecordedRun& run = runs[index];
-            const int colon = int(line.indexOf(QStringLiteral(": ")));
-            const QString value = colon < 0 ? QString() : line.mid(colon + 2);
-            if (current == QString::fromUtf8(kStartName)) {
-                if (line.startsWith(QLatin1String("Início: ")))
-                    run.start = QDateTime::fromString(value, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-                else if (line.startsWith(QLatin1String("Utilizador: ")))
-                    run.user = value;
-                else if (line.startsWith(QLatin1String("Execução: ")))
-                    run.kind = value;
-                else if (line.startsWith(QLatin1String("Alteração desfeita: ")))
-                    run.undoes = value;
-                else if (const auto m = row.match(line); m.hasMatch())
-                    run.rows << m.captured(1);
-            } else if ((current == QString::fromUtf8(kEndName) || current == QString::fromUtf8(kVerdictName))
-                       && line.startsWith(QLatin1String("Resultado: "))) {
-                run.outcome = line.mid(11);
+            if (line.isEmpty()) {
+                start = end = nullptr;
+            } else if (start) {
+                const QString key = line.section(QStringLiteral(": "), 0, 0);
+                const QString value = line.section(QStringLiteral(": "), 1);
+                if (key == QStringLiteral("Início"))
+                    start->start = value;
+                else if (key == QStringLiteral("Utilizador"))
+                    start->user = value;
+                else if (key == QStringLiteral("Alteração desfeita"))
+                    start->undoes = value;
+                else if (key == QStringLiteral("Execução"))
+                    start->kind = value;
+                else if (key.startsWith(QStringLiteral("Linha ")))
+                    start->rows << line;
+            } else if (end && line.startsWith(QStringLiteral("Resultado: "))) {
+                end->result = line.mid(11);
             }
         }
     }
+    // The fallback's runs among the others, by their start (the id begins with it).
     std::stable_sort(runs.begin(), runs.end(),
-                     [](const TRecordedRun& a, const TRecordedRun& b) { return a.start < b.start; });
+                     [](const TRecordedRun& a, const TRecordedRun& b) { return a.id < b.id; });
     return runs;
 }

@@ -31,6 +31,9 @@ struct TRunStart {
     TAppKind app = TAppKind::None;
     QString dataLink;   // the data-link file's path, or the connection string's kind
     TRunKind kind = TRunKind::Immediate;
+    // Asked for on the command line, not in the window: the record says so in its
+    // "Execução" line.
+    bool commandLine = false;
     TChangeRequest request;
     QString undoes;     // an undo: the run whose change it puts back
 };
@@ -42,6 +45,10 @@ enum class TRunOutcome { Committed, RolledBack, Cancelled, Interrupted, Simulate
 // The data-link file a connection string names, found as the connection finds it; the
 // string's provider when it names none (never the string itself, which may hold a password).
 QString DataLinkFileOf(const QString& connectionString, const QString& currentDir);
+
+// A request as the record tells it: a line per ticked row ("Linha 1: 23% → 22%, descrição
+// "22%""), then one with the options.
+QStringList RequestLines(const TChangeRequest& request);
 
 // The logged-on user and the computer's name.
 QString OperatingSystemUser();
@@ -117,24 +124,9 @@ private:
     bool finished_ = false;
 };
 
-// A run as the record tells it.
-struct TRecordedRun {
-    QString id;
-    QDateTime start;
-    QString user;
-    QString kind;        // "imediata", "agendada", "simulação", "reposição", ...
-    QStringList rows;    // "13% → 23%", as its "Linha" lines have them
-    QString undoes;      // an undo: the run it undid
-    QString outcome;     // the text after "Resultado: "; empty while the run lasts
-    QString path;        // the record that holds it
-};
-
 // What a run left in doubt turned out to be, found later from its images: a block
 // "== Verificação <id> ==" whose "Resultado: " line stands for the run's from then on.
 void RecordVerdict(const QString& logPath, const QString& runId, const QString& outcome, const QDateTime& now);
-
-// Every run of the record, oldest first, from both places it may be kept.
-QList<TRecordedRun> RecordedRuns(const QString& settingsPath, const QString& fallbackFolder = QString());
 
 // Scheduled attempts that failed as the run firstId did, after it: one block for them all in
 // the log at logPath ("== Repetições <firstId> =="), with their count and the last one's time,
@@ -147,6 +139,21 @@ void RecordRepeats(const QString& logPath, const QString& firstId, int count, co
 // "Gravação recusada", "em dúvida" after "A gravar" alone, else "interrompida". Returns their ids.
 QStringList CloseInterruptedRuns(const QString& settingsPath, const QDateTime& now,
                                  const QString& fallbackFolder = QString());
+
+// A run as the record tells it.
+struct TRecordedRun {
+    QString id;
+    QString start;      // as written: "2026-12-08 23:48:50"
+    QString user;
+    QString kind;       // the "Execução" line's text
+    QStringList rows;   // "Linha 1: 23% → 22%, descrição "22%"", the ticked rows
+    QString undoes;     // an undo: the run whose change it put back
+    QString result;     // the "Resultado" line's text (a later verdict's); empty without an end block
+    QString path;       // the record that holds it
+};
+
+// Every run of the record, from both its places, in the order the runs started.
+QList<TRecordedRun> ReadRecordedRuns(const QString& settingsPath, const QString& fallbackFolder = QString());
 
 // The log's paths, beside the settings file first.
 QStringList RunLogPlaces(const QString& settingsPath, const QString& fallbackFolder = QString());

@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <utility>
 
 namespace {
@@ -309,6 +310,7 @@ void TChangeSession::StartRun(const TChangeRequest& request, TRunKind kind, cons
     start.app = request.app;
     start.dataLink = DataLinkFileOf(connectionString_, QDir::currentPath());
     start.kind = kind;
+    start.commandLine = env_.commandLine;
     start.request = request;
     start.undoes = undoes;
     // An attempt that only repeats the last one's refusal is counted, not written out again.
@@ -460,23 +462,28 @@ void TChangeSession::StartRun(const TChangeRequest& request, TRunKind kind, cons
 
 TUndoable TChangeSession::UndoableChange() const
 {
-    const QList<TRecordedRun> runs = RecordedRuns(env_.settingsFile);
+    static const QRegularExpression rowOf(QStringLiteral("^Linha \\d+: (\\S+% → \\S+%)"));
+    const QList<TRecordedRun> runs = ReadRecordedRuns(env_.settingsFile);
+    const auto made = [](const TRecordedRun& run) { return run.result.startsWith(QLatin1String("confirmada")); };
     QStringList undone;
     for (const TRecordedRun& run : runs)
-        if (!run.undoes.isEmpty() && run.outcome.startsWith(QLatin1String("confirmada")))
+        if (!run.undoes.isEmpty() && made(run))
             undone << run.undoes;
     for (auto it = runs.crbegin(); it != runs.crend(); ++it) {
         const TRecordedRun& run = *it;
         const bool change = run.undoes.isEmpty() && !run.kind.contains(QLatin1String("simulação"));
-        if (!change || !run.outcome.startsWith(QLatin1String("confirmada")))
-            continue;
-        if (undone.contains(run.id))
+        if (!change || !made(run) || undone.contains(run.id))
             continue;
         // The newest change not undone; an earlier one could only be undone after it.
         const QString images = ChangeImagePath(run.path, run.id);
         if (!QFileInfo::exists(images))
             return {};
-        return {run.id, run.start, run.user, run.rows, images};
+        TUndoable undoable{run.id, QDateTime::fromString(run.start, QStringLiteral("yyyy-MM-dd HH:mm:ss")), run.user,
+                           {}, images};
+        for (const QString& line : run.rows)
+            if (const auto m = rowOf.match(line); m.hasMatch())
+                undoable.rows << m.captured(1);
+        return undoable;
     }
     return {};
 }
@@ -615,6 +622,7 @@ void TChangeSession::CountRates()
             const QList<TRateCount> rates = ::CountRates(db, app);
             Reply([this, rates] { emit RatesCounted(rates); });
         } catch (...) {
+            Reply([this, error = OperatorText(std::current_exception())] { emit RatesCountFailed(error); });
         }
     });
 }

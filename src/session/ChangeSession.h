@@ -53,6 +53,7 @@ struct TSessionEnvironment {
     QString settingsFile;                  // Qorvanta.ini, beside which the record is kept too
     QString executablePath;                // what the start-up entry starts
     std::function<QDateTime()> clock;      // the local time
+    bool commandLine = false;              // runs asked for on the command line: the record says so
 };
 
 struct TDetection {
@@ -176,7 +177,7 @@ public:
     // or nothing at all when it cannot be read. Queued behind whatever the database thread
     // does, and never while a change runs.
     void CountProducts(int row, const QString& rate);
-    // The rate table's rates with their products: RatesCounted, or nothing.
+    // The rate table's rates with their products: RatesCounted, or RatesCountFailed.
     void CountRates();
 
     // At start: closes the record of runs whose process died, and resumes a schedule left in
@@ -225,6 +226,8 @@ signals:
     void ScheduleAdvanced();
     void ProductsCounted(int row, const QString& rate, const TProductCount& count);
     void RatesCounted(const QList<TRateCount>& rates);
+    // The rates could not be counted: the window shows nothing, the command line says why.
+    void RatesCountFailed(const QString& errorText);
     // A scheduled attempt that could not make the change, to be tried again; reason is the
     // driver's or the file's text; next, when valid, is the earliest moment of the next
     // attempt (failures that reach the database are tried again less and less often).

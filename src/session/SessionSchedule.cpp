@@ -36,7 +36,7 @@ std::optional<TRecordedRun> RecordedRun(const QString& settingsFile, const QStri
 {
     if (id.isEmpty())
         return std::nullopt;
-    for (const TRecordedRun& run : RecordedRuns(settingsFile))
+    for (const TRecordedRun& run : ReadRecordedRuns(settingsFile))
         if (run.id == id)
             return run;
     return std::nullopt;

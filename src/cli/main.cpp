@@ -1,0 +1,86 @@
+// taxas-iva-cli: the window's work from a command line, for the tools that run a program on
+// many shops' computers and read its exit code and output.
+
+#include "Arguments.h"
+#include "Console.h"
+#include "Report.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+namespace {
+
+const char* OutcomeWord(const QString& command, int code)
+{
+    switch (code) {
+    case kExitDone:
+        if (command == QLatin1String("simular"))
+            return "simulada";
+        if (command == QLatin1String("alterar"))
+            return "efectuada";
+        if (command == QLatin1String("agendar"))
+            return "agendada";
+        if (command == QLatin1String("verificar"))
+            return "verificada";
+        return "lido";
+    case kExitRefused:
+        return "recusada";
+    case kExitRolledBack:
+        return "anulada";
+    case kExitNoInstallation:
+        return "sem ligação";
+    case kExitInDoubt:
+        return "em dúvida";
+    default:
+        return "interrompida";
+    }
+}
+
+// Qt's own diagnostics (the ODBC driver's English warnings of every refused statement) are
+// no message for the person who runs the command: what went wrong is told once, in Portuguese.
+void QuietQt(QtMsgType type, const QMessageLogContext&, const QString& text)
+{
+    if (type == QtFatalMsg)
+        WriteConsoleText(true, text + u'\n');
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    qInstallMessageHandler(QuietQt);
+    QCoreApplication app(argc, argv);
+    // A Ctrl+C in the middle of a change cancels it: the database rolls it back and the record
+    // says so, instead of a process killed half-way.
+    CatchInterrupts();
+
+    const QStringList words = QCoreApplication::arguments().mid(1);
+    // Known before the words are judged, so that a bad word is told in JSON too.
+    TReport report(words.contains(QStringLiteral("--json")));
+    QString command;
+    const auto finish = [&](int code) { return report.Finish(code, QString::fromUtf8(OutcomeWord(command, code))); };
+
+    try {
+        const TArguments arguments = ParseArguments(words);
+        command = arguments.command;
+        report.Set(QStringLiteral("comando"), command);
+        if (arguments.has(QStringLiteral("ajuda"))) {
+            WriteConsoleText(false, UsageText());
+            return kExitDone;
+        }
+        if (arguments.has(QStringLiteral("pasta"))) {
+            const QString folder = arguments.value(QStringLiteral("pasta"));
+            if (!QDir(folder).exists() || !QDir::setCurrent(folder)) {
+                report.Message(QStringLiteral("A pasta %1 não existe ou não pode ser aberta.")
+                                   .arg(QDir::toNativeSeparators(folder)));
+                return finish(kExitNoInstallation);
+            }
+        }
+        return finish(arguments.run(arguments, report));
+    } catch (const std::exception& error) {
+        // A bad argument, a rate that is not a number, a settings file that cannot be
+        // written: nothing was sent.
+        report.Message(OperatorText(error));
+        return finish(kExitRefused);
+    }
+}

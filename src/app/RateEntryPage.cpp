@@ -295,6 +295,7 @@ void Tmain::tabexecEnter()
     // they hold stays.
     opvenda->setVisible(session_->VatIncluded());
     opcompra->setVisible(session_->VatIncluded());
+    ShowUndoable();
 }
 
 TChangeRequest Tmain::RequestFromControls() const

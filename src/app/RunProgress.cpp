@@ -20,6 +20,8 @@ const QString kCancelQuestion = QStringLiteral(
     "Cancelar a alteração? Se ainda não estiver a ser gravada na base de dados, nada será alterado.");
 const QString kCancelled = QStringLiteral("A alteração foi cancelada. Nada foi alterado na base de dados.");
 const QString kSimulationCancelled = QStringLiteral("A simulação foi cancelada. Nada foi alterado na base de dados.");
+const QString kUndoCancelled = QStringLiteral("A reposição foi cancelada: a alteração não foi desfeita e nada foi "
+                                              "alterado na base de dados.");
 const QString kSessionEndReason = QStringLiteral("A alterar as taxas de IVA…");
 
 QString RowText(const TRatePair& row)
@@ -96,9 +98,14 @@ void Tmain::BeginRunDisplay(TRunKind kind)
 {
     runShown_ = true;
     HoldSessionEnd(winId(), kSessionEndReason);
-    QWidget* page = pcontrol->widget(kind == TRunKind::Scheduled ? tabwait : tabexec);
+    QWidget* page = pcontrol->widget(IsScheduled(kind) ? tabwait : tabexec);
+    // An undo asked for on the done page shows its progress where a change now does.
+    if (kind == TRunKind::Undo && ActivePage() != tabexec)
+        SetActivePage(tabexec);
+    lbdesfazer->hide();
+    btdesfazerultima->hide();
     progresso->setParent(page);
-    if (kind != TRunKind::Scheduled) {
+    if (!IsScheduled(kind)) {
         progresso->setGeometry(8, 210, 323, 40);
         focusBeforeRun_ = focusWidget();
         // The entries stay as typed: nothing on the page can change while the run lasts.
@@ -116,7 +123,9 @@ void Tmain::BeginRunDisplay(TRunKind kind)
     } else {
         progresso->setGeometry(55, 210, 323, 40);
     }
-    lbprogresso->setText(QStringLiteral("A preparar a alteração…"));
+    lbprogresso->setText(IsUndo(kind) ? QStringLiteral("A desfazer a alteração…")
+                                      : QStringLiteral("A preparar a alteração…"));
+    barraprogresso->setFormat(IsUndo(kind) ? QStringLiteral("%v de %m produtos") : QStringLiteral("%v de %m instruções"));
     barraprogresso->setRange(0, 1);
     barraprogresso->setValue(0);
     progresso->show();
@@ -136,6 +145,7 @@ void Tmain::EndRunDisplay()
         heldDuringRun_.clear();
         if (focusBeforeRun_)
             focusBeforeRun_->setFocus(Qt::OtherFocusReason);
+        ShowUndoable();
     }
 }
 
@@ -170,12 +180,16 @@ void Tmain::SessionRunEnded(const TRunEnd& end)
     switch (end.outcome) {
     case TRunOutcome::Committed:
         ShowRunSummary(session_->RunRequest(), end.moved);
+        lastChangeId_ = end.runId;
+        ShowUndoable();
         SetActivePage(tabconcluido);
         break;
     case TRunOutcome::Cancelled:
     case TRunOutcome::Interrupted:
         // Rolled back whole: the page is as it was typed.
-        dialogs_->ShowMessage(end.kind == TRunKind::Simulation ? kSimulationCancelled : kCancelled,
+        dialogs_->ShowMessage(end.kind == TRunKind::Simulation ? kSimulationCancelled
+                              : IsUndo(end.kind)               ? kUndoCancelled
+                                                               : kCancelled,
                               QStringLiteral("Aviso"));
         break;
     case TRunOutcome::RolledBack:

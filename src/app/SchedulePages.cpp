@@ -5,6 +5,7 @@
 #include "EventHook.h"
 #include "Tmain.h"
 
+#include <QCheckBox>
 #include <QDateTimeEdit>
 #include <QEvent>
 #include <QLabel>
@@ -19,6 +20,7 @@ const QString kWarningTitle = QStringLiteral("Aviso");
 void Tmain::ConnectScheduleHandlers()
 {
     connect(BitBtn3, &QPushButton::clicked, this, Handler(&Tmain::BitBtn3Click));
+    connect(oprepor, &QCheckBox::clicked, this, Handler(&Tmain::opreporClick));
 
     QWidget* schedulePage = pcontrol->widget(tabagendar);
     QWidget* waitPage = pcontrol->widget(tabwait);
@@ -57,11 +59,29 @@ void Tmain::tabagendarShow()
 {
     // Seconds and fractions come along and stay: the operator sets only hours and minutes.
     AdvDateTimePicker1->setDateTime(env_.clock());
+    // A change that stays, unless the operator asks otherwise.
+    oprepor->setChecked(false);
+    AdvDateTimePicker2->setEnabled(false);
+    AdvDateTimePicker2->setDateTime(AdvDateTimePicker1->dateTime().addDays(1));
+}
+
+void Tmain::opreporClick()
+{
+    AdvDateTimePicker2->setEnabled(oprepor->isChecked());
+    if (oprepor->isChecked())
+        AdvDateTimePicker2->setFocus();
 }
 
 void Tmain::BitBtn3Click()
 {
-    const QString warning = session_->Schedule(RequestFromControls());
+    const TChangeRequest request = RequestFromControls();
+    const QDateTime revertAt = oprepor->isChecked() ? AdvDateTimePicker2->dateTime() : QDateTime();
+    if (const QString refusal = session_->RevertRefusal(request, revertAt); !refusal.isEmpty()) {
+        dialogs_->ShowMessage(refusal, kWarningTitle);
+        AdvDateTimePicker2->setFocus();
+        return;
+    }
+    const QString warning = session_->Schedule(request, revertAt);
     ultimafalha->clear();
     if (!warning.isEmpty())
         dialogs_->ShowMessage(warning, kWarningTitle);
@@ -70,11 +90,32 @@ void Tmain::BitBtn3Click()
 
 void Tmain::tabwaitShow()
 {
-    const QDateTime moment = AdvDateTimePicker1->dateTime();
-    Label25->setText(QStringLiteral("Alteração agendada para ") + QLocale().toString(moment.date(), QLocale::ShortFormat)
-                     + QStringLiteral(" às ") + QString::number(moment.time().hour()) + u':'
-                     + QString::number(moment.time().minute()));
+    ShowWaitMoment();
     AgendaTimer();
+}
+
+void Tmain::ShowWaitMoment()
+{
+    const auto when = [](const QDateTime& moment) {
+        return QLocale().toString(moment.date(), QLocale::ShortFormat) + QStringLiteral(" às ")
+               + QString::number(moment.time().hour()) + u':' + QString::number(moment.time().minute());
+    };
+    const QDateTime revertAt = session_->RevertMoment();
+    if (session_->Reverting())
+        Label25->setText(QStringLiteral("Alteração efectuada. Taxas anteriores repostas em ") + when(revertAt));
+    else if (revertAt.isValid())
+        Label25->setText(QStringLiteral("Alteração agendada para ") + when(session_->ScheduledRequest().moment)
+                         + QStringLiteral("; taxas anteriores repostas em ") + when(revertAt));
+    else
+        Label25->setText(QStringLiteral("Alteração agendada para ") + when(session_->ScheduledRequest().moment));
+}
+
+void Tmain::SessionScheduleAdvanced()
+{
+    // The first stage made: the wait goes on, for the second.
+    dialogs_->DismissAll();
+    ultimafalha->clear();
+    ShowWaitMoment();
 }
 
 void Tmain::AgendaTimer()

@@ -84,6 +84,7 @@ Tmain::Tmain(const TmainEnvironment& environment, QWidget* parent)
     BuildHeader();
     BuildPages();
     BuildRunProgress();
+    BuildUndoOffer();
     BuildTray();
     ConnectHandlers();
 
@@ -231,6 +232,16 @@ void Tmain::BuildSchedulePage(QWidget* page)
     AdvDateTimePicker1->setDisplayFormat(QLocale().dateFormat(QLocale::ShortFormat) + QStringLiteral(" HH:mm"));
     AdvDateTimePicker1->setCalendarPopup(true);
 
+    // Temporary rates: the change undone by itself at a later moment.
+    oprepor = NewCheckBox(page, QStringLiteral("oprepor"), QStringLiteral("Repor as taxas anteriores em"),
+                          QRect(16, 110, 300, 19));
+    AdvDateTimePicker2 = new QDateTimeEdit(page);
+    AdvDateTimePicker2->setObjectName(QStringLiteral("AdvDateTimePicker2"));
+    AdvDateTimePicker2->setGeometry(16, 134, 190, 22);
+    AdvDateTimePicker2->setDisplayFormat(AdvDateTimePicker1->displayFormat());
+    AdvDateTimePicker2->setCalendarPopup(true);
+    AdvDateTimePicker2->setEnabled(false);
+
     BitBtn4 = NewButton(page, QStringLiteral("BitBtn4"), QStringLiteral("Retroceder"), QRect(16, 204, 100, 27));
     BitBtn4->setIcon(PictureIcon(QStringLiteral("back"), QSize(16, 16)));
     BitBtn3 = NewButton(page, QStringLiteral("BitBtn3"), QStringLiteral("Confirmar"), QRect(314, 204, 100, 27));
@@ -280,7 +291,7 @@ bool Tmain::Permitted(THandler handler) const
         if (handler == always)
             return true;
     if (handler == &Tmain::btcancelarClick)
-        return session_->State() == TSessionState::Running && session_->RunKind() != TRunKind::Scheduled;
+        return session_->State() == TSessionState::Running && !IsScheduled(session_->RunKind());
     // Reads only, queued behind whatever the database thread does.
     if (handler == &Tmain::anteriorChange || handler == &Tmain::ContagemTimer)
         return !session_->ChangeUnderWay();
@@ -312,6 +323,8 @@ void Tmain::ConnectSession()
     connect(s, &TChangeSession::RatesCounted, this, guarded(&Tmain::SessionRatesCounted));
     connect(s, &TChangeSession::AttemptFailed, this, guarded(&Tmain::SessionAttemptFailed));
     connect(s, &TChangeSession::ScheduleEnded, this, guarded(&Tmain::SessionScheduleEnded));
+    connect(s, &TChangeSession::ScheduleAdvanced, this, guarded(&Tmain::SessionScheduleAdvanced));
+    connect(s, &TChangeSession::UndoEnded, this, guarded(&Tmain::SessionUndoEnded));
     connect(&s->Agenda(), &QTimer::timeout, this, Handler(&Tmain::AgendaTimer));
 
 #if QT_CONFIG(sessionmanager)
@@ -467,6 +480,14 @@ void Tmain::closeEvent(QCloseEvent* event)
             case TRunKind::Scheduled:
                 text = QStringLiteral("A alteração agendada das taxas de IVA está em curso e a janela não pode ser "
                                       "fechada agora. Aguarde o fim da alteração: o programa termina sozinho.");
+                break;
+            case TRunKind::Undo:
+                text = QStringLiteral("A alteração está a ser desfeita e a janela não pode ser fechada agora. "
+                                      "Aguarde o fim ou use \"Cancelar\".");
+                break;
+            case TRunKind::ScheduledUndo:
+                text = QStringLiteral("As taxas anteriores estão a ser repostas e a janela não pode ser fechada "
+                                      "agora. Aguarde o fim: o programa termina sozinho.");
                 break;
             }
             dialogs_->ShowMessage(text, QStringLiteral("Aviso"));

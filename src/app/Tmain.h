@@ -112,6 +112,7 @@ private:
     void BuildTray();
     void ConnectScheduleHandlers();
     void BuildRunProgress();
+    void BuildUndoOffer();
 
     using THandler = void (Tmain::*)();
     // Binds a handler to a signal through the error report, entered only when Permitted.
@@ -170,9 +171,20 @@ private:
     void SessionRatesCounted(const QList<TRateCount>& rates);
     void SessionAttemptFailed(const QDateTime& when, const QString& reason, const QDateTime& next);
     void SessionScheduleEnded(TScheduleEnd end, const QString& warning);
+    void SessionScheduleAdvanced();
+    void SessionUndoEnded(const TRunEnd& end);
+
+    // The way back: the change just made on the done page, the last one that can still be
+    // undone on the rate entry page.
+    void btdesfazerClick();
+    void btdesfazerultimaClick();
+    void ShowUndoable();
+    // What the wait page says it waits for.
+    void ShowWaitMoment();
 
     // scheduling, the scheduled run, the tray
     void tabagendarShow();
+    void opreporClick();
     void BitBtn3Click();
     void tabwaitShow();
     void AgendaTimer();
@@ -279,12 +291,19 @@ private:
     QLabel* lbresumo = nullptr;
     QPushButton* PNGButton1 = nullptr;
     QPushButton* Fechar = nullptr;
+    QPushButton* btdesfazer = nullptr;
+    QString lastChangeId_;  // the change the done page shows
+    // page 2's offer of the last change that can still be undone
+    QLabel* lbdesfazer = nullptr;
+    QPushButton* btdesfazerultima = nullptr;
 
     // page 4
     QLabel* Label23 = nullptr;
     QDateTimeEdit* AdvDateTimePicker1 = nullptr;
     QPushButton* BitBtn4 = nullptr;
     QPushButton* BitBtn3 = nullptr;
+    QCheckBox* oprepor = nullptr;
+    QDateTimeEdit* AdvDateTimePicker2 = nullptr;
 
     // page 5
     QLabel* Image2 = nullptr;

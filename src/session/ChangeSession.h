@@ -189,6 +189,8 @@ public:
     // revertAt, when valid: temporary rates, the change undone at that later moment (a second
     // stage of the same schedule). Refused (TTaxasError) when the change could not be undone.
     QString Schedule(const TChangeRequest& request, const QDateTime& revertAt = QDateTime());
+    // Why revertAt cannot be the second moment of request's schedule; empty when it can.
+    QString RevertRefusal(const TChangeRequest& request, const QDateTime& revertAt) const;
     // The check of a waiting schedule: the wait page shown, and every tick of Agenda. The
     // change runs when its moment has come.
     void ScheduleTick();

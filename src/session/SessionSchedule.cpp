@@ -146,13 +146,8 @@ QString TChangeSession::Schedule(const TChangeRequest& request, const QDateTime&
 {
     if (Busy() || (state_ != TSessionState::Idle && state_ != TSessionState::Waiting))
         return {};
-    if (revertAt.isValid() && revertAt <= request.moment)
-        throw TTaxasError(QStringLiteral("A data e hora em que as taxas anteriores são repostas tem de ser posterior à "
-                                         "da alteração."));
-    if (revertAt.isValid() && !productKey_)
-        throw TTaxasError(QStringLiteral("A tabela de produtos não tem chave (nem chave primária, nem índice único sem "
-                                         "valores nulos): a alteração não poderá ser desfeita pelo programa, e as "
-                                         "taxas anteriores não podem ser repostas automaticamente."));
+    if (const QString refusal = RevertRefusal(request, revertAt); !refusal.isEmpty())
+        throw TTaxasError(refusal);
     const QString& path = env_.settingsFile;
     const QString connection = ConnectionStringFor(request.app);
     WriteSettingsFile(path, request, connection, QLocale::system(), revertAt);
@@ -167,6 +162,20 @@ QString TChangeSession::Schedule(const TChangeRequest& request, const QDateTime&
         CreateShellShortcut(kStartupFolder, kEntryName, QFile::encodeName(env_.executablePath).toStdString());
     SetState(TSessionState::Waiting);
     return entryMade ? QString() : NoEntryText(ShellShortcutPath(kStartupFolder, kEntryName));
+}
+
+QString TChangeSession::RevertRefusal(const TChangeRequest& request, const QDateTime& revertAt) const
+{
+    if (!revertAt.isValid())
+        return {};
+    if (revertAt <= request.moment)
+        return QStringLiteral("A data e hora em que as taxas anteriores são repostas tem de ser posterior à da "
+                              "alteração.");
+    if (!productKey_)
+        return QStringLiteral("A tabela de produtos não tem chave (nem chave primária, nem índice único sem valores "
+                              "nulos): a alteração não poderá ser desfeita pelo programa, e as taxas anteriores não "
+                              "podem ser repostas automaticamente.");
+    return {};
 }
 
 void TChangeSession::ScheduleTick()

@@ -144,6 +144,61 @@ private slots:
     // accord or the connection fails the k-th statement, shows the database's text in the
     // error report, stays on the rate entry page with the entries as typed, and leaves the
     // database exactly as before: nothing half-divided, no rate half-moved.
+    // The way back, per form of the schema: the done page offers to undo the change just
+    // made and, confirmed, the database is as it was byte for byte, the record naming the
+    // change undone; a product edited since is left as it is, counted and listed; nothing is
+    // offered any more. Without a key the operator is told before confirming, and no undo is
+    // offered.
+    void undo_data()
+    {
+        QTest::addColumn<QString>("app");
+        QTest::addColumn<bool>("edited");
+        for (const char* app : {"Varlo", "Meltra", "Quibon", "Tosvel"})
+            QTest::newRow(app) << app << false;
+        QTest::newRow("Varlo, a product edited between") << "Varlo" << true;
+    }
+
+    void undo()
+    {
+        QFETCH(QString, app);
+        QFETCH(bool, edited);
+        const auto db = EnteredInstallation(app);
+        const QString before = db->dump();
+        const QString at23 = QStringLiteral("SELECT COUNT(*) FROM produtos WHERE iva = 23");
+        const int before23 = db->scalar(at23).toInt();
+        TWindowHarness h;
+        QVERIFY(h.openRateEntry());
+        h.fill("Taxa1=1;anterior=13;nova=23;descricao=normal;Taxa2=1;anterior2=6;nova2=5;descricao2=cinco;"
+               "opvenda=1;opcompra=1;oparredondar=1;casas=2");
+        h.click("btalterar");
+        QCOMPARE(h.window().ActivePage(), int(tabconcluido));
+        const bool keyed = app != QLatin1String("Tosvel");
+        QCOMPARE(h.dialogs.texts().first().contains(QStringLiteral("esta alteração não poderá ser desfeita")), !keyed);
+        QCOMPARE(h.child<QWidget>("btdesfazer")->isVisible(), keyed);
+        if (!keyed)
+            return;
+        if (edited)
+            db->exec("UPDATE produtos SET precovenda = 99 WHERE codigo = (SELECT MIN(codigo) FROM produtos WHERE iva = 23)");
+
+        h.dialogs.shown.clear();
+        h.click("btdesfazer");
+        QTRY_COMPARE(h.dialogs.shown.size(), size_t(2));
+        QVERIFY2(h.dialogs.shown[0].text.startsWith(QStringLiteral("Desfazer a alteração de ")), qPrintable(h.dialogs.shown[0].text));
+        QVERIFY2(h.dialogs.shown[1].text.contains(edited ? "1 produtos foram alterados" : "Produtos repostos"),
+                 qPrintable(h.dialogs.shown[1].text));
+        QCOMPARE(h.window().ActivePage(), int(tabexec));
+        QVERIFY(!h.child<QWidget>("btdesfazerultima")->isVisible());
+        if (!edited) {
+            QCOMPARE(db->dump(), before);
+        } else {
+            QCOMPARE(db->scalar(at23).toInt(), before23 + 1);
+            QCOMPARE(db->scalar("SELECT COUNT(*) FROM produtos WHERE precovenda = 99").toInt(), 1);
+        }
+        const QString record = RecordText(h);
+        QVERIFY2(record.contains(QStringLiteral("Execução: reposição\r\nAlteração desfeita: ")), qPrintable(record));
+        QCOMPARE(LastOutcome(record), QStringLiteral("Resultado: confirmada"));
+    }
+
     void failureLeavesEverythingAsItWas_data()
     {
         QTest::addColumn<QString>("trigger");

@@ -254,6 +254,65 @@ private slots:
         QVERIFY(QFile::exists(EntryPath()));
     }
 
+    // Temporary rates: "Repor as taxas anteriores em" makes the schedule undo its own change at
+    // a second moment. The change runs at the first, the schedule stays (settings file with
+    // the change's id, start-up entry) and the wait page names the second; at the second the
+    // database goes back to what it was, byte for byte, and nothing is left. A program ended
+    // between the two leaves the second to the next start. A second moment that is not after
+    // the first is refused on the page.
+    void temporaryRates_data()
+    {
+        QTest::addColumn<qint64>("first");   // seconds from now
+        QTest::addColumn<qint64>("second");
+        QTest::addColumn<bool>("restart");   // the program ended between the stages
+        QTest::newRow("both moments past") << qint64(-7200) << qint64(-3600) << false;
+        QTest::newRow("the program ended between the two") << qint64(-60) << qint64(3600) << true;
+        QTest::newRow("second moment before the first") << qint64(3600) << qint64(1800) << false;
+    }
+
+    void temporaryRates()
+    {
+        QFETCH(qint64, first);
+        QFETCH(qint64, second);
+        QFETCH(bool, restart);
+        const QString before = db_->dump();
+        auto h = Window();
+        QVERIFY(ReachSchedulePage(*h));
+        const QString settings = h->window().Environment().settingsFile;
+        Picker(*h)->setDateTime(now_.addSecs(first));
+        h->click("oprepor");
+        h->child<QDateTimeEdit>("AdvDateTimePicker2")->setDateTime(now_.addSecs(second));
+        h->click("BitBtn3");
+        if (second < first) {
+            QCOMPARE(h->window().ActivePage(), int(tabagendar));
+            QCOMPARE(h->dialogs.texts().last(), QStringLiteral("A data e hora em que as taxas anteriores são repostas "
+                                                               "tem de ser posterior à da alteração."));
+            QVERIFY(!QFile::exists(settings));
+            return;
+        }
+        QTRY_VERIFY(ReadSettingsFile(settings, QDateTime()).changeId.size() > 0);
+        QVERIFY(db_->dump() != before);
+        QVERIFY(QFile::exists(EntryPath()));
+        QTRY_VERIFY(h->child<QLabel>("Label25")->text().startsWith("Alteração efectuada. Taxas anteriores repostas em "));
+        std::unique_ptr<TWindowHarness> ended;  // its folder holds the settings file
+        if (restart) {
+            h->window().close();
+            ended = std::move(h);
+            now_ = now_.addSecs(second + 60);
+            h = Window([&](TmainEnvironment& env) { env.settingsFile = settings; }, false);
+            QCOMPARE(h->window().ActivePage(), int(tabwait));
+            h->show();
+        } else {
+            Tick(h->window());
+        }
+        QTRY_VERIFY(!h->window().isVisible());
+        QCOMPARE(db_->dump(), before);
+        QVERIFY(!QFile::exists(settings));
+        QVERIFY(!QFile::exists(EntryPath()));
+        const QString record = QString::fromUtf8(FileBytes(QFileInfo(settings).dir().filePath("TaxasIVA.log")));
+        QVERIFY2(record.contains("Execução: reposição agendada\r\nAlteração desfeita: "), qPrintable(record));
+    }
+
     // A settings file that cannot be written stops "Confirmar" with the error report: no
     // start-up entry, the schedule page stays, nothing waits.
     void unwritableSettingsFile()

@@ -461,6 +461,71 @@ private slots:
         QCOMPARE(site.db->dump(), after);
     }
 
+    // A run killed in its commit is settled from its images at the next start: the database as
+    // the run left it means the commit happened (nothing runs again, the record says so);
+    // as the run found it, that it did not (the schedule runs at the next tick); anything
+    // else stays in doubt, with the warning of a schedule in doubt.
+    void doubtSettledByImages_data()
+    {
+        QTest::addColumn<QString>("database");
+        QTest::newRow("as the run left it") << "after";
+        QTest::newRow("as the run found it") << "before";
+        QTest::newRow("a product changed since") << "changed";
+    }
+
+    void doubtSettledByImages()
+    {
+        QFETCH(QString, database);
+        TSite site("Varlo");
+        QVERIFY(Schedule(site, RequestOf("Varlo", kVarloRequest), now_.addSecs(-60)));
+        const QByteArray stored = FileBytes(site.settings);
+        const QString before = site.db->dump();
+        const QByteArray beforeBytes = FileBytes(site.db->databaseFile());
+        auto made = Resume(site);
+        made->window().show();
+        QTRY_VERIFY(!made->window().isVisible());
+        const QString after = site.db->dump();
+        const QString log = QFileInfo(site.settings).dir().filePath("TaxasIVA.log");
+        const QString runId = QRegularExpression("== Início (\\S+) ==").match(QString::fromUtf8(FileBytes(log))).captured(1);
+
+        // What a process killed in the commit leaves: the schedule, its record "committing".
+        QVERIFY(WriteFileBytes(site.settings, stored));
+        {
+            TScheduleGuard killed(site.settings);
+            QCOMPARE(killed.Claim(), TScheduleGuard::TClaim::Acquired);
+            killed.BeforeCommit(runId);
+        }
+        if (database == "before")
+            QVERIFY(WriteFileBytes(site.db->databaseFile(), beforeBytes));
+        else if (database == "changed")
+            site.db->exec("UPDATE produtos SET precovenda = 99 WHERE codigo = (SELECT MIN(codigo) FROM produtos WHERE iva = 23)");
+        const QString found = site.db->dump();
+
+        auto h = Resume(site);
+        h->window().show();
+        if (database == "changed") {
+            QTRY_COMPARE(h->dialogs.texts(), QStringList{InDoubt(site)});
+            QCOMPARE(site.db->dump(), found);
+            return;
+        }
+        if (database == "before") {
+            QTRY_VERIFY(h->window().Agenda().isActive());
+            QCOMPARE(site.db->dump(), before);
+            now_ = now_.addSecs(60);
+            Tick(h->window());
+        }
+        QTRY_VERIFY(!h->window().isVisible());
+        QCOMPARE(h->dialogs.texts(), QStringList());
+        QCOMPARE(site.db->dump(), after);
+        QVERIFY(!QFile::exists(site.settings));
+        const QString record = QString::fromUtf8(FileBytes(log));
+        const QString verdict = "== Verificação " + runId + " ==\r\nVerificada: ";
+        QVERIFY2(record.contains(verdict), qPrintable(record));
+        QVERIFY2(record.mid(record.indexOf(verdict)).section("\r\n", 2, 2).startsWith(
+                     database == "after" ? "Resultado: confirmada" : "Resultado: anulada"),
+                 qPrintable(record));
+    }
+
     // A settings file still there at a start, as an earlier process left it: after a run
     // that made the change but could not delete the file, nothing runs again and the
     // leftovers go; after a run that stopped while committing, the operator is warned once

@@ -15,6 +15,7 @@ const TOptionSpec kOptions[] = {
     {"pasta", true, 1},        {"json", false, 1},         {"ajuda", false, 1},
     {"linha", true, 3},        {"manter-taxa", false, 1},  {"precos-compra", false, 1},
     {"precos-venda", false, 1}, {"arredondar", true, 1},   {"quando", true, 1},
+    {"repor", true, 1},
 };
 
 struct TCommandSpec {
@@ -31,7 +32,8 @@ const TCommandSpec kCommands[] = {
     {"verificar", RunVerify, {}, {}, 0},
     {"simular", RunSimulate, kRequestOptions, {"linha"}, 0},
     {"alterar", RunChangeNow, kRequestOptions, {"linha"}, 0},
-    {"agendar", RunSchedule, kRequestOptions + QStringList{"quando"}, {"linha", "quando"}, 0},
+    {"agendar", RunSchedule, kRequestOptions + QStringList{"quando", "repor"}, {"linha", "quando"}, 0},
+    {"desfazer", RunUndo, {}, {}, 1},
     {"estado", RunStatus, {}, {}, 0},
 };
 
@@ -106,8 +108,8 @@ TArguments ParseArguments(const QStringList& words)
     if (parsed.has(QStringLiteral("ajuda")))
         return parsed;
     if (!command)
-        Refuse(QStringLiteral("Falta o comando (verificar, simular, alterar, agendar ou estado). Veja taxas-iva-cli "
-                              "--ajuda."));
+        Refuse(QStringLiteral("Falta o comando (verificar, simular, alterar, agendar, desfazer ou estado). Veja "
+                              "taxas-iva-cli --ajuda."));
     for (auto it = parsed.options.cbegin(); it != parsed.options.cend(); ++it) {
         const QString& name = it.key();
         if (!command->options.contains(name) && name != QLatin1String("pasta") && name != QLatin1String("json"))
@@ -153,15 +155,15 @@ TChangeRequest RequestOf(const TArguments& arguments)
     return request;
 }
 
-QDateTime MomentOf(const QString& text)
+QDateTime MomentOf(const QString& text, const QString& option)
 {
     // dd/mm/aaaa first, whatever the system's date looks like, then the system's own.
     QDateTime moment = MomentFromText(text, QLocale(QLocale::Portuguese, QLocale::Portugal));
     if (!moment.isValid())
         moment = MomentFromText(text);
     if (!moment.isValid())
-        Refuse(QStringLiteral("--quando \"%1\" não é uma data válida: use dd/mm/aaaa hh:mm ou aaaa-mm-dd hh:mm.")
-                   .arg(text));
+        Refuse(QStringLiteral("--%1 \"%2\" não é uma data válida: use dd/mm/aaaa hh:mm ou aaaa-mm-dd hh:mm.")
+                   .arg(option, text));
     return moment;
 }
 
@@ -174,7 +176,10 @@ QString UsageText()
         "produtos\n"
         "taxas-iva-cli simular  PEDIDO                 a alteração feita e anulada, com o que mudaria\n"
         "taxas-iva-cli alterar  PEDIDO                 a alteração, agora\n"
-        "taxas-iva-cli agendar  PEDIDO --quando DATA   a alteração agendada, como \"Confirmar\" a deixa\n"
+        "taxas-iva-cli agendar  PEDIDO --quando DATA [--repor DATA]\n"
+        "                                              a alteração agendada, como \"Confirmar\" a deixa; com\n"
+        "                                              --repor, desfeita a essa data (taxas temporárias)\n"
+        "taxas-iva-cli desfazer [ID]                   desfaz a última alteração (a do registo ID, se indicado)\n"
         "taxas-iva-cli estado                          a alteração agendada e as últimas execuções\n"
         "\n"
         "PEDIDO: --linha ANTIGA:NOVA[:DESCRICAO]  uma a três vezes, linhas 1 a 3 por ordem (descrição: NOVA%)\n"

@@ -47,7 +47,7 @@ TArguments ParseArguments(const QStringList& words);
 TChangeRequest RequestOf(const TArguments& arguments);
 
 // DATA as dd/mm/aaaa hh:mm, the system's short date or aaaa-mm-dd hh:mm. Throws TArgumentError.
-QDateTime MomentOf(const QString& text);
+QDateTime MomentOf(const QString& text, const QString& option = QStringLiteral("quando"));
 
 // --ajuda.
 QString UsageText();

@@ -220,10 +220,15 @@ int RunSchedule(const TArguments& arguments, TReport& report)
     if (!QFileInfo::exists(WindowProgramPath()))
         throw TArgumentError(QStringLiteral("Não foi encontrado o programa %1, que executa a alteração agendada.")
                                  .arg(Native(WindowProgramPath())));
+    const QDateTime revertAt =
+        arguments.has(QStringLiteral("repor")) ? MomentOf(arguments.value(QStringLiteral("repor")), QStringLiteral("repor"))
+                                               : QDateTime();
     TSessionDriver driver(report);
     if (const int code = CheckAndRun(driver, report, request, TCheckPurpose::Schedule))
         return code;
-    const QString warning = driver.session().Schedule(request);
+    if (const QString refusal = driver.session().RevertRefusal(request, revertAt); !refusal.isEmpty())
+        throw TArgumentError(refusal);
+    const QString warning = driver.session().Schedule(request, revertAt);
     if (!warning.isEmpty())
         report.Message(warning);
     if (request.moment <= QDateTime::currentDateTime())
@@ -232,7 +237,59 @@ int RunSchedule(const TArguments& arguments, TReport& report)
     report.Line(QStringLiteral("Alteração agendada para %1, no ficheiro %2.")
                     .arg(request.moment.toString(kMomentFormat), Native(SettingsFilePath())));
     report.Set(QStringLiteral("quando"), request.moment.toString(Qt::ISODate));
+    if (revertAt.isValid()) {
+        report.Line(QStringLiteral("As taxas anteriores serão repostas em %1.").arg(revertAt.toString(kMomentFormat)));
+        report.Set(QStringLiteral("repor"), revertAt.toString(Qt::ISODate));
+    }
     report.Set(QStringLiteral("ficheiro"), Native(SettingsFilePath()));
+    return kExitDone;
+}
+
+int RunUndo(const TArguments& arguments, TReport& report)
+{
+    TSessionDriver driver(report);
+    if (const int code = Resume(driver, report))
+        return code;
+    if (const int code = driver.Detect())
+        return code;
+    TChangeSession& session = driver.session();
+    const TUndoable last = session.UndoableChange();
+    const QString asked = arguments.positionals.value(0);
+    if (!last.valid() || (!asked.isEmpty() && asked != last.id)) {
+        QString text = asked.isEmpty() ? QStringLiteral("Não há nenhuma alteração que possa ser desfeita.")
+                                       : QStringLiteral("A alteração %1 não pode ser desfeita: foi desfeita, ou há "
+                                                        "outra mais recente que tem de ser desfeita primeiro.")
+                                             .arg(asked);
+        if (last.valid() && !asked.isEmpty())
+            text += QStringLiteral(" A última que pode ser desfeita é %1 (%2).")
+                        .arg(last.id, last.start.toString(kMomentFormat));
+        report.Message(text);
+        return kExitRefused;
+    }
+    session.Undo(last.id);
+    if (const int code = driver.Wait()) {
+        RecordedRunTold(driver, report);
+        return code;
+    }
+    const TUndoResult& undo = driver.runEnd().undo;
+    report.Line(QStringLiteral("Alteração %1 desfeita (%2, %3: %4). Produtos repostos: %5.")
+                    .arg(last.id, last.start.toString(kMomentFormat), last.user, last.rows.join(QStringLiteral(", ")))
+                    .arg(undo.productsRestored));
+    if (undo.productsLeft > 0)
+        report.Line(QStringLiteral("Produtos alterados ou apagados depois da alteração, deixados como estão: %1 (no "
+                                   "ficheiro %2).")
+                        .arg(undo.productsLeft)
+                        .arg(Native(undo.leftFile)));
+    if (undo.ratesLeft > 0)
+        report.Line(QStringLiteral("Taxas deixadas como estão (alteradas depois, ou ainda com produtos): %1.")
+                        .arg(undo.ratesLeft));
+    report.Set(QStringLiteral("desfeita"), last.id);
+    report.Set(QStringLiteral("produtos_repostos"), undo.productsRestored);
+    report.Set(QStringLiteral("produtos_deixados"), undo.productsLeft);
+    report.Set(QStringLiteral("ficheiro_deixados"), undo.leftFile.isEmpty() ? QString() : Native(undo.leftFile));
+    report.Set(QStringLiteral("taxas_repostas"), undo.ratesRestored);
+    report.Set(QStringLiteral("taxas_deixadas"), undo.ratesLeft);
+    RecordedRunTold(driver, report);
     return kExitDone;
 }
 
@@ -250,13 +307,21 @@ int RunStatus(const TArguments&, TReport& report)
                              Native(path)));
         for (const QString& line : lines)
             report.Line(QStringLiteral("  ") + line);
+        if (schedule.revertAt.isValid())
+            report.Line((schedule.changeId.isEmpty() ? QStringLiteral("  Taxas anteriores repostas em %1.")
+                                                     : QStringLiteral("  Alteração efectuada (%2); taxas anteriores "
+                                                                      "repostas em %1."))
+                            .arg(schedule.revertAt.toString(kMomentFormat), schedule.changeId));
         if (!schedule.refusal.isEmpty())
             report.Line(QStringLiteral("  Não será executada: ") + schedule.refusal);
-        report.Set(QStringLiteral("agendamento"), QJsonObject{{"quando", schedule.request.moment.toString(Qt::ISODate)},
-                                                              {"aplicacao", AppName(schedule.request.app)},
-                                                              {"ficheiro", Native(path)},
-                                                              {"pedido", QJsonArray::fromStringList(lines)},
-                                                              {"recusa", schedule.refusal}});
+        report.Set(QStringLiteral("agendamento"),
+                   QJsonObject{{"quando", schedule.request.moment.toString(Qt::ISODate)},
+                               {"aplicacao", AppName(schedule.request.app)},
+                               {"ficheiro", Native(path)},
+                               {"pedido", QJsonArray::fromStringList(lines)},
+                               {"repor", schedule.revertAt.isValid() ? schedule.revertAt.toString(Qt::ISODate) : QString()},
+                               {"alteracao", schedule.changeId},
+                               {"recusa", schedule.refusal}});
     }
 
     // The last ten, the newest last, as the record reads.

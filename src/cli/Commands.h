@@ -9,4 +9,5 @@ int RunVerify(const TArguments& arguments, TReport& report);
 int RunSimulate(const TArguments& arguments, TReport& report);
 int RunChangeNow(const TArguments& arguments, TReport& report);
 int RunSchedule(const TArguments& arguments, TReport& report);
+int RunUndo(const TArguments& arguments, TReport& report);
 int RunStatus(const TArguments& arguments, TReport& report);

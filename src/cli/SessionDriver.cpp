@@ -65,6 +65,7 @@ TSessionDriver::TSessionDriver(TReport& report) : report_(report), session_(Envi
         ShowProgress();
     });
     QObject::connect(s, &TChangeSession::RunEnded, &loop_, [this](const TRunEnd& end) { RunEnded(end); });
+    QObject::connect(s, &TChangeSession::UndoEnded, &loop_, [this](const TRunEnd& end) { RunEnded(end); });
     QObject::connect(s, &TChangeSession::SimulationEnded, &loop_, [this](const TSimulation& simulation) {
         ran_ = true;
         simulation_ = simulation;
@@ -157,8 +158,11 @@ void TSessionDriver::ShowProgress()
         }
         text = QStringLiteral("Linha %1 de %2: ").arg(place).arg(count) + RowText(request.rows[row_]);
     }
+    if (IsUndo(session_.RunKind()))
+        text = QStringLiteral("A desfazer a alteração…");
     if (total_ > 0)
-        text += QStringLiteral(" (%1 de %2 instruções)").arg(statements_).arg(total_);
+        text += IsUndo(session_.RunKind()) ? QStringLiteral(" (%1 de %2 produtos)").arg(statements_).arg(total_)
+                                           : QStringLiteral(" (%1 de %2 instruções)").arg(statements_).arg(total_);
     report_.Progress(text);
 }
 
@@ -174,7 +178,9 @@ void TSessionDriver::RunEnded(const TRunEnd& end)
         return;
     case TRunOutcome::Cancelled:
     case TRunOutcome::Interrupted:
-        report_.Message((simulation ? QStringLiteral("A simulação") : QStringLiteral("A alteração"))
+        report_.Message((simulation ? QStringLiteral("A simulação")
+                         : IsUndo(end.kind) ? QStringLiteral("A reposição")
+                                            : QStringLiteral("A alteração"))
                         + QStringLiteral(" foi cancelada. Nada foi alterado na base de dados."));
         End(kExitInterrupted);
         return;
@@ -190,7 +196,9 @@ void TSessionDriver::RunEnded(const TRunEnd& end)
         End(kExitInDoubt);
         return;
     }
-    report_.Message((simulation ? QStringLiteral("A simulação falhou") : QStringLiteral("A alteração foi anulada"))
+    report_.Message((simulation ? QStringLiteral("A simulação falhou")
+                     : IsUndo(end.kind) ? QStringLiteral("A reposição foi anulada")
+                                        : QStringLiteral("A alteração foi anulada"))
                     + QStringLiteral(": nada foi alterado na base de dados. ") + end.errorText);
     End(kExitRolledBack);
 }

@@ -98,6 +98,12 @@ private slots:
             << "não incluem IVA" << "" << false;
         QTest::newRow("another copy changing it")
             << "Varlo" << "lock" << change << 1 << TInstallationLock::BusyText() << "" << false;
+        QTest::newRow("nothing to undo") << "Varlo" << "" << QStringList{"desfazer"} << 1
+                                         << "Não há nenhuma alteração que possa ser desfeita." << "" << false;
+        QTest::newRow("rates put back before they change")
+            << "Varlo" << "" << QStringList{"agendar", "--linha", "13:23", "--quando", "2099-01-02 10:00", "--repor",
+                                            "2099-01-01 10:00"}
+            << 1 << "tem de ser posterior à da alteração" << "" << false;
         QTest::newRow("a trigger refuses") << "Varlo" << kRefusedMove << change << 2 << "artigo bloqueado"
                                            << "Resultado: anulada: [SQLite]artigo bloqueado" << false;
         QTest::newRow("no application") << "" << "none" << QStringList{"verificar"} << 3
@@ -144,7 +150,8 @@ private slots:
     }
 
     // The same request through the command line and through the engine leaves the same
-    // database; the JSON names the run the record holds.
+    // database; the JSON names the run the record holds; "desfazer" puts the database back as
+    // it was (a product table without a key leaves nothing to undo).
     void sameAsTheEngine_data()
     {
         QTest::addColumn<QString>("app");
@@ -156,6 +163,7 @@ private slots:
     {
         QFETCH(QString, app);
         auto viaCli = EnteredInstallation(app);
+        const QString original = viaCli->dump();
         const TCliRun run =
             Cli(viaCli->folder(), {"alterar", "--linha", "13:23:Normal: a nova", "--linha", "6:13", "--manter-taxa",
                                   "--precos-compra", "--precos-venda", "--arredondar", "3", "--json"});
@@ -176,6 +184,16 @@ private slots:
         const QString record = Record(viaCli->folder());
         QVERIFY(record.contains("== Fim " + told.value("registo").toString() + " =="));
         QVERIFY(record.contains("Execução: linha de comandos\r\n"));
+
+        const TCliRun undone = Cli(viaCli->folder(), {"desfazer", told.value("registo").toString(), "--json"});
+        if (app == QLatin1String("Tosvel")) {
+            QCOMPARE(undone.code, 1);
+            return;
+        }
+        QVERIFY2(undone.code == 0, qPrintable(undone.err));
+        QCOMPARE(viaCli->dump(), original);
+        QCOMPARE(QJsonDocument::fromJson(undone.out.toUtf8()).object().value("desfeita").toString(),
+                 told.value("registo").toString());
     }
 
     // "agendar" leaves what "Confirmar" leaves: a window started there waits for the same
@@ -185,7 +203,8 @@ private slots:
         auto db = EnteredInstallation("Quibon");
         const QString folder = db->folder();
         const TCliRun scheduled = Cli(folder, {"agendar", "--linha", "23:22:Vinte e dois", "--precos-venda",
-                                               "--arredondar", "2", "--quando", "15/03/2099 09:05"});
+                                               "--arredondar", "2", "--quando", "15/03/2099 09:05", "--repor",
+                                               "15/06/2099 00:00"});
         QVERIFY2(scheduled.code == 0, qPrintable(scheduled.err));
         QVERIFY(QFile::exists(EntryPath()));
 
@@ -202,6 +221,7 @@ private slots:
 
         const TCliRun status = Cli(folder, {"estado"});
         QVERIFY(status.out.startsWith("Alteração agendada para 15/03/2099 09:05 (Quibon)"));
+        QVERIFY2(status.out.contains("  Taxas anteriores repostas em 15/06/2099 00:00.\n"), qPrintable(status.out));
         const QString before = db->dump();
         const TCliRun refused = Cli(folder, {"alterar", "--linha", "13:23"});
         QCOMPARE(refused.code, 1);

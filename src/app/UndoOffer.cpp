@@ -27,8 +27,8 @@ void Tmain::BuildUndoOffer()
                                  Qt::AlignLeft | Qt::AlignTop);
     lbdesfazer->setFont(UiFont(9));
     lbdesfazer->hide();
-    btdesfazerultima = NewButton(page, QStringLiteral("btdesfazerultima"), QStringLiteral("Desfazer"),
-                                 QRect(244, 198, 90, 23));
+    btdesfazerultima = NewButton(page, QStringLiteral("btdesfazerultima"), QStringLiteral("Desfazer a última alteração"),
+                                 QRect(244, 199, 184, 23));
     btdesfazerultima->setIcon(PictureIcon(QStringLiteral("back"), QSize(16, 16)));
     btdesfazerultima->hide();
     connect(btdesfazerultima, &QPushButton::clicked, this, Handler(&Tmain::btdesfazerultimaClick));
@@ -40,7 +40,7 @@ void Tmain::ShowUndoable()
     btdesfazer->setVisible(last.valid() && last.id == lastChangeId_);
     const bool offered = last.valid() && !runShown_;
     if (offered) {
-        lbdesfazer->setText(QStringLiteral("Última alteração: %1 %2, %3\n%4")
+        lbdesfazer->setText(QStringLiteral("%1 %2, %3\n%4")
                                 .arg(QLocale().toString(last.start.date(), QLocale::ShortFormat),
                                      last.start.toString(QStringLiteral("HH:mm")), last.user,
                                      last.rows.join(QStringLiteral(", "))));

@@ -70,7 +70,7 @@ void Save(Tmain& window, const QString& folder, const QString& name)
 // check, the change) has ended and the window has shown it.
 void Press(Tmain& window, const QString& button)
 {
-    window.findChild<QPushButton*>(button)->click();
+    window.findChild<QAbstractButton*>(button)->click();
     QApplication::processEvents();
     if (!WaitFor([&] { return !window.Session().Busy(); }))
         throw std::runtime_error(("the session was still busy after " + button).toStdString());
@@ -188,8 +188,9 @@ int main(int argc, char* argv[])
         SaveText(window.Session().SimulationFile(), folder, QStringLiteral("7-simulacao-csv"));
 
         dialogs.yes = true;
-        // The check's two look-ups, row 1's ten statements, then six of row 2's.
-        SaveDuringRun(window, folder, QStringLiteral("2-tabexec-progresso"), 2 + 10 + 6);
+        // The check's two look-ups, the seven reads of the images before, row 1's ten
+        // statements, then six of row 2's.
+        SaveDuringRun(window, folder, QStringLiteral("2-tabexec-progresso"), 2 + 7 + 10 + 6);
         Press(window, QStringLiteral("btalterar"));
         if (window.ActivePage() != tabconcluido)
             throw std::runtime_error("the change did not reach the done page");
@@ -202,26 +203,39 @@ int main(int argc, char* argv[])
         change.rows[0] = {true, QStringLiteral("22"), QStringLiteral("23"), QStringLiteral("23%")};
         change.rows[1] = {true, QStringLiteral("12"), QStringLiteral("13"), QStringLiteral("13%")};
         window.findChild<QPushButton*>(QStringLiteral("PNGButton1"))->click();
+        // The rate entry page offers the change just made to be undone.
+        Save(window, folder, QStringLiteral("2-tabexec-desfazer"));
         window.LoadRequest(change);
         dialogs.yes = true;
         Press(window, QStringLiteral("BitBtn1"));
         dialogs.yes = false;
         if (window.ActivePage() != tabagendar)
             throw std::runtime_error("the schedule page did not come");
-        Save(window, folder, QStringLiteral("4-tabagendar"));
+        // Temporary rates: back to the rates of today three months on.
         const QDateTime moment = now.addDays(1);
         window.findChild<QDateTimeEdit*>(QStringLiteral("AdvDateTimePicker1"))->setDateTime(moment);
+        Press(window, QStringLiteral("oprepor"));
+        window.findChild<QDateTimeEdit*>(QStringLiteral("AdvDateTimePicker2"))->setDateTime(moment.addMonths(3));
+        Save(window, folder, QStringLiteral("4-tabagendar"));
         Press(window, QStringLiteral("BitBtn3"));
         if (window.ActivePage() != tabwait || !window.Agenda().isActive())
             throw std::runtime_error("the change was not scheduled");
         Save(window, folder, QStringLiteral("5-tabwait"));
 
-        // The moment comes: the scheduled run, pictured half-way, ends the program.
-        SaveDuringRun(window, folder, QStringLiteral("5-tabwait-progresso"), 10 + 4);
+        // The moment comes: the scheduled run, pictured half-way; the wait goes on for the
+        // second moment, whose undo ends the program.
+        SaveDuringRun(window, folder, QStringLiteral("5-tabwait-progresso"), 7 + 10 + 4);
         now = moment.addSecs(60);
         QMetaObject::invokeMethod(&window.Agenda(), "timeout");
+        const auto* waiting = window.findChild<QLabel*>(QStringLiteral("Label25"));
+        if (!WaitFor([&] { return waiting->text().startsWith(QStringLiteral("Alteração efectuada")); }))
+            throw std::runtime_error("the first stage did not end");
+        window.cn().setObserver(nullptr);
+        Save(window, folder, QStringLiteral("5-tabwait-repor"));
+        now = moment.addMonths(3).addSecs(60);
+        QMetaObject::invokeMethod(&window.Agenda(), "timeout");
         if (!WaitFor([&] { return !window.isVisible(); }))
-            throw std::runtime_error("the scheduled change did not end the program");
+            throw std::runtime_error("the scheduled undo did not end the program");
     } catch (const std::exception& e) {
         QTextStream(stderr) << "taxas-iva-screenshots: " << e.what() << "\n";
         return 1;

@@ -23,6 +23,20 @@ const QString kConfirmation = QStringLiteral("Tem a certeza que deseja alterar a
 // Above this many products a simulation is no quick look: the operator is told what it costs.
 constexpr qint64 kLargeSimulation = 50000;
 
+// Runs a job's run on the database thread, its end told by what it raised.
+void EndOf(TRunEnd& end, TRunOutcome made, const std::function<void()>& run)
+{
+    try {
+        run();
+        end.outcome = made;
+    } catch (const TDbCancelled&) {
+        end.outcome = TRunOutcome::Cancelled;
+    } catch (...) {
+        end.outcome = TRunOutcome::RolledBack;
+        end.errorText = OperatorText(std::current_exception());
+    }
+}
+
 }  // namespace
 
 // Hears the run on the database thread: the record takes every statement there and then, the
@@ -330,15 +344,8 @@ void TChangeSession::StartRun(const TChangeRequest& request, TRunKind kind, cons
             TRunEnd end;
             end.kind = TRunKind::Simulation;
             TSimulation simulation;
-            try {
-                simulation = SimulateChange(db, request, relay_.get(), path);
-                end.outcome = TRunOutcome::Simulated;
-            } catch (const TDbCancelled&) {
-                end.outcome = TRunOutcome::Cancelled;
-            } catch (...) {
-                end.outcome = TRunOutcome::RolledBack;
-                end.errorText = OperatorText(std::current_exception());
-            }
+            EndOf(end, TRunOutcome::Simulated,
+                  [&] { simulation = SimulateChange(db, request, relay_.get(), path); });
             Settle(db);
             Reply([this, end, simulation] { RunDone(end, simulation); });
         });
@@ -380,20 +387,14 @@ void TChangeSession::StartRun(const TChangeRequest& request, TRunKind kind, cons
             TRunEnd end;
             end.kind = kind;
             end.runId = runId;
-            try {
+            EndOf(end, TRunOutcome::Committed, [&] {
                 if (images.isEmpty())
                     throw TTaxasError(QStringLiteral("A alteração %1 já não pode ser desfeita: foi desfeita, há outra "
                                                      "mais recente que tem de ser desfeita primeiro, ou o ficheiro das "
                                                      "suas imagens já não existe.")
                                           .arg(undoes));
                 end.undo = UndoChange(db, TChangeImage(images), hooks, left);
-                end.outcome = TRunOutcome::Committed;
-            } catch (const TDbCancelled&) {
-                end.outcome = TRunOutcome::Cancelled;
-            } catch (...) {
-                end.outcome = TRunOutcome::RolledBack;
-                end.errorText = OperatorText(std::current_exception());
-            }
+            });
             Settle(db);
             Reply([this, end] { RunDone(end); });
         });
@@ -444,15 +445,7 @@ void TChangeSession::StartRun(const TChangeRequest& request, TRunKind kind, cons
                     commit();
             };
         }
-        try {
-            RunChange(db, request, kind, run);
-            end.outcome = TRunOutcome::Committed;
-        } catch (const TDbCancelled&) {
-            end.outcome = TRunOutcome::Cancelled;
-        } catch (...) {
-            end.outcome = TRunOutcome::RolledBack;
-            end.errorText = OperatorText(std::current_exception());
-        }
+        EndOf(end, TRunOutcome::Committed, [&] { RunChange(db, request, kind, run); });
         if (end.outcome != TRunOutcome::Committed)
             images.Discard();
         Settle(db);

@@ -87,6 +87,27 @@ QStringList IdentityOf(const TImageTable& table, const QStringList& row)
     return values;
 }
 
+// Reads a row as far as its first columns and goes past the rest without making their
+// strings (a QStringList is its count, then each string's length in bytes and its bytes).
+bool ReadRowStart(QDataStream& in, int columns, QStringList* start)
+{
+    quint32 count = 0;
+    in >> count;
+    for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
+        if (start && int(i) < columns) {
+            QString value;
+            in >> value;
+            *start << value;
+            continue;
+        }
+        quint32 bytes = 0;
+        in >> bytes;
+        if (bytes != 0xFFFFFFFF && in.skipRawData(int(bytes)) != int(bytes))
+            return false;
+    }
+    return in.status() == QDataStream::Ok;
+}
+
 }  // namespace
 
 QString ChangeImagePath(const QString& recordPath, const QString& runId)
@@ -224,21 +245,29 @@ void TChangeImageWriter::ReadAfter(TDbConnection& db)
         return;
     const qint64 afterAt = d->file.pos();
     // Only the products of the first image: the rest of the table is not the change's.
+    auto unread = [&] {
+        return TFileError(QStringLiteral("Não foi possível reler as imagens da alteração no ficheiro ")
+                          + QDir::toNativeSeparators(d->path));
+    };
     QFile earlier(d->path);
-    if (!earlier.open(QIODevice::ReadOnly) || !d->file.flush())
+    if (!d->file.flush())
         d->check();
-    earlier.seek(d->productsAt);
+    if (!earlier.open(QIODevice::ReadOnly) || !earlier.seek(d->productsAt))
+        throw unread();
     QDataStream in(&earlier);
     in.setVersion(QDataStream::Qt_6_0);
     const TImageTable& products = d->tables[kProducts];
+    // The key comes first in a product's row; the products are the first image's last rows.
     auto nextKey = [&]() -> std::optional<QStringList> {
         quint8 index = 0;
         in >> index;
-        if (in.status() != QDataStream::Ok || index != kProducts)
+        if (in.status() == QDataStream::Ok && index == kSectionEnd)
             return std::nullopt;
-        QStringList row;
-        in >> row;
-        return IdentityOf(products, row);
+        QStringList key;
+        if (in.status() != QDataStream::Ok || index != kProducts
+            || !ReadRowStart(in, int(products.identity.size()), &key))
+            throw unread();
+        return key;
     };
     std::optional<QStringList> wanted = nextKey();
     for (int index = 0; index < kImageTables; ++index) {
@@ -257,6 +286,11 @@ void TChangeImageWriter::ReadAfter(TDbConnection& db)
             }
         });
         d->where[kProducts] = where;
+        // A product of the first image missing from the second would leave an images file
+        // that no undo can read.
+        if (wanted)
+            throw TFileError(QStringLiteral("A imagem dos produtos depois da alteração não tem o produto ")
+                             + wanted->join(QStringLiteral(", ")));
     }
     d->out << kSectionEnd;
     for (const TImageTable& table : d->tables)
@@ -282,6 +316,7 @@ struct TChangeImage::Impl {
     TImageTable tables[kImageTables];
     qint64 beforeAt = 0;
     qint64 afterAt = 0;
+    qint64 products = 0;
 
     [[noreturn]] void broken() const
     {
@@ -353,8 +388,10 @@ TChangeImage::TChangeImage(const QString& path) : d(std::make_unique<Impl>())
             d->broken();
         if (index == kSectionEnd)
             break;
-        QStringList row;
-        in >> row;
+        if (!ReadRowStart(in, 0, nullptr))
+            d->broken();
+        if (index == kProducts)
+            ++d->products;
     }
     for (TImageTable& table : d->tables)
         ReadTable(in, table);
@@ -368,6 +405,7 @@ QString TChangeImage::path() const { return d->path; }
 QString TChangeImage::runId() const { return d->runId; }
 const TChangeRequest& TChangeImage::request() const { return d->request; }
 const TImageTable& TChangeImage::table(int index) const { return d->tables[index]; }
+qint64 TChangeImage::ProductCount() const { return d->products; }
 
 QList<TImagedRow> TChangeImage::SmallTable(int index) const
 {

@@ -13,7 +13,9 @@ namespace {
 
 const QByteArray kMagic = "TAXASIVA-IMAGENS";
 const QByteArray kEnd = "FIM";
-constexpr quint32 kVersion = 1;
+// Version 1 held each value as UTF-16; 2 holds it as UTF-8, which halves the file (the values
+// are nearly all digits) and its writing. Both are read.
+constexpr quint32 kVersion = 2;
 constexpr quint8 kSectionEnd = 0xFF;
 
 const QStringList kTerminalKeys = {QStringLiteral("IVA POR DEFEITO"), QStringLiteral("IVA NO CONSUMO MINIMO"),
@@ -87,22 +89,96 @@ QStringList IdentityOf(const TImageTable& table, const QStringList& row)
     return values;
 }
 
-// Reads a row as far as its first columns and goes past the rest without making their
-// strings (a QStringList is its count, then each string's length in bytes and its bytes).
-bool ReadRowStart(QDataStream& in, int columns, QStringList* start)
+constexpr quint32 kNullValue = 0xFFFFFFFF;
+
+void AppendLength(QByteArray& bytes, quint32 n)
+{
+    const char be[4] = {char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
+    bytes.append(be, 4);
+}
+
+// A row as the file holds it: its table's index, the count of its values, then each value's
+// length in bytes (all ones for NULL) and its UTF-8 bytes, the numbers big-endian as
+// QDataStream writes them. Made in one block, written in one call.
+void WriteRow(QDataStream& out, quint8 index, const QStringList& row, QByteArray& block)
+{
+    block.clear();
+    block.append(char(index));
+    AppendLength(block, quint32(row.size()));
+    for (const QString& value : row) {
+        if (value.isNull()) {
+            AppendLength(block, kNullValue);
+            continue;
+        }
+        const qsizetype at = block.size();
+        AppendLength(block, 0);
+        bool ascii = true;
+        for (QChar c : value)
+            ascii = ascii && c.unicode() < 0x80;
+        if (ascii) {
+            for (QChar c : value)
+                block.append(char(c.unicode()));
+        } else {
+            block.append(value.toUtf8());
+        }
+        const quint32 n = quint32(block.size() - at - 4);
+        for (int i = 0; i < 4; ++i)
+            block[at + i] = char(n >> (24 - 8 * i));
+    }
+    out.writeRawData(block.constData(), int(block.size()));
+}
+
+bool ReadValue(QDataStream& in, quint32 version, QString& value, QByteArray& scratch)
+{
+    if (version == 1) {
+        in >> value;
+        return in.status() == QDataStream::Ok;
+    }
+    quint32 n = 0;
+    in >> n;
+    if (n == kNullValue) {
+        value = QString();
+        return in.status() == QDataStream::Ok;
+    }
+    scratch.resize(qsizetype(n));
+    if (in.readRawData(scratch.data(), int(n)) != int(n))
+        return false;
+    value = n == 0 ? QStringLiteral("") : QString::fromUtf8(scratch);
+    return true;
+}
+
+bool ReadRow(QDataStream& in, quint32 version, QStringList& row, QByteArray& scratch)
 {
     quint32 count = 0;
     in >> count;
+    row.clear();
+    for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
+        QString value;
+        if (!ReadValue(in, version, value, scratch))
+            return false;
+        row << value;
+    }
+    return in.status() == QDataStream::Ok;
+}
+
+// Reads a row as far as its first columns and goes past the rest without making their
+// strings (each value is its length in bytes, then its bytes, in either version).
+bool ReadRowStart(QDataStream& in, quint32 version, int columns, QStringList* start)
+{
+    quint32 count = 0;
+    in >> count;
+    QByteArray scratch;
     for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
         if (start && int(i) < columns) {
             QString value;
-            in >> value;
+            if (!ReadValue(in, version, value, scratch))
+                return false;
             *start << value;
             continue;
         }
         quint32 bytes = 0;
         in >> bytes;
-        if (bytes != 0xFFFFFFFF && in.skipRawData(int(bytes)) != int(bytes))
+        if (bytes != kNullValue && in.skipRawData(int(bytes)) != int(bytes))
             return false;
     }
     return in.status() == QDataStream::Ok;
@@ -124,6 +200,7 @@ struct TChangeImageWriter::Impl {
     TImageTable tables[kImageTables];
     QString where[kImageTables];
     qint64 productsAt = 0;  // where the products of the first image start
+    QByteArray block;       // a row as written
 
     void check()
     {
@@ -156,7 +233,7 @@ struct TChangeImageWriter::Impl {
                 continue;
             if (index == kProducts)
                 productsAt = file.pos();
-            read(db, index, [&](const QStringList& row) { out << quint8(index) << row; });
+            read(db, index, [&](const QStringList& row) { WriteRow(out, quint8(index), row, block); });
         }
         out << kSectionEnd;
         check();
@@ -265,7 +342,7 @@ void TChangeImageWriter::ReadAfter(TDbConnection& db)
             return std::nullopt;
         QStringList key;
         if (in.status() != QDataStream::Ok || index != kProducts
-            || !ReadRowStart(in, int(products.identity.size()), &key))
+            || !ReadRowStart(in, kVersion, int(products.identity.size()), &key))
             throw unread();
         return key;
     };
@@ -274,14 +351,14 @@ void TChangeImageWriter::ReadAfter(TDbConnection& db)
         if (d->tables[index].name.isEmpty())
             continue;
         if (index != kProducts) {
-            d->read(db, index, [&](const QStringList& row) { d->out << quint8(index) << row; });
+            d->read(db, index, [&](const QStringList& row) { WriteRow(d->out, quint8(index), row, d->block); });
             continue;
         }
         const QString where = d->where[kProducts];
         d->where[kProducts].clear();  // the products are those read before, wherever they went
         d->read(db, index, [&](const QStringList& row) {
             if (wanted && IdentityOf(products, row) == *wanted) {
-                d->out << quint8(index) << row;
+                WriteRow(d->out, quint8(index), row, d->block);
                 wanted = nextKey();
             }
         });
@@ -317,6 +394,7 @@ struct TChangeImage::Impl {
     qint64 beforeAt = 0;
     qint64 afterAt = 0;
     qint64 products = 0;
+    quint32 version = kVersion;
 
     [[noreturn]] void broken() const
     {
@@ -333,6 +411,7 @@ struct TChangeImage::Impl {
             broken();
         QDataStream in(&file);
         in.setVersion(QDataStream::Qt_6_0);
+        QByteArray scratch;
         for (;;) {
             quint8 index = 0;
             in >> index;
@@ -341,8 +420,7 @@ struct TChangeImage::Impl {
             if (index == kSectionEnd)
                 return;
             QStringList row;
-            in >> row;
-            if (index >= kImageTables || in.status() != QDataStream::Ok)
+            if (index >= kImageTables || !ReadRow(in, version, row, scratch))
                 broken();
             if (!each(index, row))
                 return;
@@ -362,8 +440,9 @@ TChangeImage::TChangeImage(const QString& path) : d(std::make_unique<Impl>())
     QByteArray magic;
     quint32 version = 0;
     in >> magic >> version >> d->runId;
-    if (magic != kMagic || version != kVersion)
+    if (magic != kMagic || version < 1 || version > kVersion)
         d->broken();
+    d->version = version;
     ReadRequest(in, d->request);
     QString names[kImageTables];
     for (QString& name : names)
@@ -388,7 +467,7 @@ TChangeImage::TChangeImage(const QString& path) : d(std::make_unique<Impl>())
             d->broken();
         if (index == kSectionEnd)
             break;
-        if (!ReadRowStart(in, 0, nullptr))
+        if (!ReadRowStart(in, d->version, 0, nullptr))
             d->broken();
         if (index == kProducts)
             ++d->products;
@@ -447,6 +526,7 @@ void TChangeImage::Products(const std::function<void(const TImagedRow&)>& each) 
         d->broken();
     QDataStream after(&afterFile);
     after.setVersion(QDataStream::Qt_6_0);
+    QByteArray scratch;
     auto nextAfter = [&]() -> QStringList {
         for (;;) {
             quint8 index = 0;
@@ -454,7 +534,8 @@ void TChangeImage::Products(const std::function<void(const TImagedRow&)>& each) 
             if (after.status() != QDataStream::Ok || index == kSectionEnd)
                 return {};
             QStringList row;
-            after >> row;
+            if (!ReadRow(after, d->version, row, scratch))
+                return {};
             if (index == kProducts)
                 return row;
         }

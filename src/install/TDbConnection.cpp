@@ -440,7 +440,8 @@ TColumnKind KindOf(SQLSMALLINT type)
 
 }  // namespace
 
-TDbConnection::TRowsRead TDbConnection::ReadRows(const std::function<void(const QStringList& row)>& each)
+TDbConnection::TRowsRead TDbConnection::ReadRows(const std::function<void(const QStringList& row)>& each,
+                                                 const QList<bool>& narrow)
 {
     d->closeResult();
     const QString statement = d->sql;
@@ -483,6 +484,7 @@ TDbConnection::TRowsRead TDbConnection::ReadRows(const std::function<void(const 
     // Each column into a buffer of its own, wide text sized to what the column can hold.
     std::vector<std::vector<char16_t>> buffers(columns);
     std::vector<SQLLEN> lengths(columns);
+    std::vector<bool> bytes(columns);
     for (SQLSMALLINT i = 0; i < columns; ++i) {
         SQLWCHAR name[256] = {};
         SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = 0;
@@ -502,8 +504,11 @@ TDbConnection::TRowsRead TDbConnection::ReadRows(const std::function<void(const 
         read.numeric << (kind == TColumnKind::Integer || kind == TColumnKind::Decimal || kind == TColumnKind::Float);
         const SQLULEN chars = read.numeric.last() ? 64 : qBound<SQLULEN>(64, size + 1, 8000);
         buffers[i].resize(chars);
-        SQLBindCol(stmt, SQLUSMALLINT(i + 1), SQL_C_WCHAR, buffers[i].data(), SQLLEN(chars * sizeof(char16_t)),
-                   &lengths[i]);
+        // As UTF-8 where SQLite holds a stray text in such a column; the server's own
+        // characters are ASCII for numbers and moments alike.
+        bytes[i] = read.numeric.last() || narrow.value(i);
+        SQLBindCol(stmt, SQLUSMALLINT(i + 1), bytes[i] ? SQL_C_CHAR : SQL_C_WCHAR, buffers[i].data(),
+                   SQLLEN(chars * sizeof(char16_t)), &lengths[i]);
     }
     QStringList row;
     for (;;) {
@@ -518,10 +523,14 @@ TDbConnection::TRowsRead TDbConnection::ReadRows(const std::function<void(const 
                 row << QString();
                 continue;
             }
-            const qsizetype n = qsizetype(lengths[i] / SQLLEN(sizeof(char16_t)));
-            if (lengths[i] == SQL_NO_TOTAL || n >= qsizetype(buffers[i].size()))
+            const qsizetype unit = bytes[i] ? 1 : qsizetype(sizeof(char16_t));
+            const qsizetype n = qsizetype(lengths[i] / unit);
+            if (lengths[i] == SQL_NO_TOTAL || n >= qsizetype(buffers[i].size()) * qsizetype(sizeof(char16_t)) / unit)
                 throw TDbError(QStringLiteral("O valor da coluna %1 é maior do que a leitura admite").arg(read.names[i]));
-            row << QString::fromUtf16(buffers[i].data(), n);
+            if (bytes[i])
+                row << QString::fromUtf8(reinterpret_cast<const char*>(buffers[i].data()), n);
+            else
+                row << QString::fromUtf16(buffers[i].data(), n);
         }
         ++read.rows;
         each(row);

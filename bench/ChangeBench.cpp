@@ -3,6 +3,7 @@
 // transaction on a copy of the same database, and reports the program's peak memory.
 //
 //   taxas-bench [--sizes 10000,100000] [--million] [--repeat R] [--sqlite3 PATH] [--keep DIR]
+//   taxas-bench --simulation | --undo [--sizes N,N] [--million] [--repeat R] [--keep DIR]
 //   taxas-bench --window N [--keep DIR]
 //
 // The program's side runs as the window runs it: with the progress observed (each statement
@@ -17,7 +18,13 @@
 // rounds' own ratios, shown with their range: on a shared virtual machine the same side's time
 // moves by a quarter from one minute to the next, and only a ratio taken within a round
 // cancels that. The CPU ratio (user + system time) is what other processes disturb least.
+//
+// --simulation times the change against its simulation; --undo times the change without its
+// images, the same change with them, and the undo of that change from them, and compares the
+// database after the undo with the original, whole. Each side of these runs in a process of its
+// own.
 
+#include "ChangeImages.h"
 #include "ChangeRun.h"
 #include "Installation.h"
 #include "RunRecord.h"
@@ -25,6 +32,7 @@
 #include "TDbConnection.h"
 #include "TSqlDialect.h"
 #include "Tmain.h"
+#include "Undo.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -398,15 +406,111 @@ int RunOne(qint64 products, const QString& folder, int repeat)
     return same ? 0 : 1;
 }
 
-// One side of the simulation's series, in a process of its own so that its peak memory is its
-// own: the full change, committed, or its simulation, each from a fresh copy of the database.
+// The whole content of a database, as the sqlite3 shell hashes it (every value with its type).
+QString ContentHash(const QString& database)
+{
+    return Shell(database, QStringLiteral(".sha3sum\n")).trimmed();
+}
+
+// Where the time of a change with its images, or of an undo, goes: the marks' times from the
+// start, in ms.
+class TPhaseClock : public TRunObserver {
+public:
+    TPhaseClock() { timer_.start(); }
+    void Mark() { marks << timer_.elapsed(); }
+    void Progress(qint64 done, qint64 total) override
+    {
+        if (done == total) productsDone = timer_.elapsed();
+    }
+    QList<qint64> marks;
+    qint64 productsDone = -1;
+
+private:
+    QElapsedTimer timer_;
+};
+
+// The images side of the undo's series: the change with its images, written beside, as the
+// session wires them. Phases: begin, the read before, the change's statements, the read after,
+// the commit.
+void ChangeWithImages(TDbConnection& db, const QString& path, TPhaseClock& clock)
+{
+    TChangeImageWriter images(path, QStringLiteral("bench"), FullQuibonRequest());
+    bool imaged = false;
+    TRunHooks hooks;
+    hooks.afterBegin = [&] {
+        clock.Mark();
+        imaged = images.ReadBefore(db);
+        clock.Mark();
+    };
+    hooks.beforeCommit = [&] {
+        clock.Mark();
+        if (imaged) images.ReadAfter(db);
+        clock.Mark();
+    };
+    RunChange(db, FullQuibonRequest(), TRunKind::Immediate, hooks);
+    clock.Mark();
+    if (!imaged) Fail(QStringLiteral("the change took no images"));
+}
+
+// One side of the simulation's and the undo's series, in a process of its own so that its peak
+// memory is its own: the full change, committed, or its simulation, or the change with its
+// images, each from a fresh copy of the database; or the undo of the last change with images,
+// from a copy of the database it left.
 int RunSide(const QString& side, const QString& folder)
 {
     const QString database = QDir(folder).filePath(QStringLiteral("quibon.db"));
+    const QString changed = QDir(folder).filePath(QStringLiteral("changed.db"));
+    const QString images = QDir(folder).filePath(QStringLiteral("TaxasIVA.bench.imagens"));
     QFile::remove(database);
-    if (!QFile::copy(QDir(folder).filePath(QStringLiteral("original.db")), database))
+    const bool undo = side == QLatin1String("undo");
+    if (!QFile::copy(QDir(folder).filePath(undo ? QStringLiteral("changed.db") : QStringLiteral("original.db")), database))
         Fail(QStringLiteral("cannot copy the database"));
     QDir::setCurrent(folder);
+    if (undo || side == QLatin1String("images")) {
+        TDbConnection db;
+        db.setConnectionString(QStringLiteral("FILE NAME=.\\Quibon.UDL"));
+        db.setConnected(true);
+        ::sync();
+        TPhaseClock clock;
+        QElapsedTimer timer;
+        timer.start();
+        QStringList fields;
+        if (undo) {
+            TRunHooks hooks;
+            hooks.observer = &clock;
+            hooks.afterBegin = [&] { clock.Mark(); };
+            hooks.beforeCommit = [&] { clock.Mark(); };
+            const TUndoResult result = UndoChange(db, TChangeImage(images), hooks,
+                                                  QDir(folder).filePath(QStringLiteral("deixados.csv")));
+            clock.Mark();
+            const qint64 elapsed = timer.elapsed();
+            db.setConnected(false);
+            const bool same = ContentHash(database) == ContentHash(QDir(folder).filePath(QStringLiteral("original.db")));
+            // Phases: begin, the products, the rest, the commit.
+            const qint64 begin = clock.marks.value(0), products = clock.productsDone;
+            fields << QString::number(elapsed) << QString::number(PeakKb()) << QString::number(result.productsRestored)
+                   << QString::number(result.productsLeft) << (same ? QStringLiteral("1") : QStringLiteral("0"))
+                   << QString::number(begin) << QString::number(products - begin)
+                   << QString::number(clock.marks.value(1) - products)
+                   << QString::number(clock.marks.value(2) - clock.marks.value(1));
+        } else {
+            QFile::remove(images);
+            ChangeWithImages(db, images, clock);
+            const qint64 elapsed = timer.elapsed();
+            qint64 products = 0;
+            TChangeImage(images).Products([&](const TImagedRow&) { ++products; });
+            db.setConnected(false);
+            QFile::remove(changed);
+            if (!QFile::copy(database, changed)) Fail(QStringLiteral("cannot copy the database"));
+            const QList<qint64>& m = clock.marks;
+            fields << QString::number(elapsed) << QString::number(PeakKb()) << QString::number(products)
+                   << QString::number(QFileInfo(images).size()) << QString::number(m.value(0))
+                   << QString::number(m.value(1) - m.value(0)) << QString::number(m.value(2) - m.value(1))
+                   << QString::number(m.value(3) - m.value(2)) << QString::number(m.value(4) - m.value(3));
+        }
+        std::printf("SIDE %s\n", qPrintable(fields.join(u' ')));
+        return 0;
+    }
     TDbConnection db;
     db.setConnectionString(QStringLiteral("FILE NAME=.\\Quibon.UDL"));
     db.setConnected(true);
@@ -473,6 +577,105 @@ int SimulationSeries(const QList<qint64>& sizes, int repeat, const QString& base
     return 0;
 }
 
+// One side's figures, from its child process.
+QList<qint64> Side(const QString& side, const QString& folder)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--side"), side, folder});
+    child.waitForFinished(-1);
+    const QStringList f = QString::fromUtf8(child.readAllStandardOutput()).trimmed().split(' ');
+    if (f.value(0) != QLatin1String("SIDE") || child.exitCode() != 0)
+        Fail(QStringLiteral("the %1 side failed").arg(side));
+    QList<qint64> values;
+    for (const QString& v : f.mid(1))
+        values << v.toLongLong();
+    return values;
+}
+
+QString Range(const QList<double>& ratios)
+{
+    return QString::number(*std::min_element(ratios.begin(), ratios.end()), 'f', 2) + QStringLiteral(" to ")
+           + QString::number(*std::max_element(ratios.begin(), ratios.end()), 'f', 2);
+}
+
+// The change without images, the same change with them, and the undo of that change from them,
+// round by round: the two changes take turns to go first, the undo follows the change whose
+// images it reads. The undo's database is compared with the original, whole.
+int UndoSeries(const QList<qint64>& sizes, int repeat, const QString& base)
+{
+    QTextStream out(stdout);
+    QStringList phases;
+    out << "| products | rounds | change (ms) | with images (ms) | undo (ms) | images / change | range "
+           "| undo / change | range | peak memory, change / images / undo (MiB) | images file (MiB) "
+           "| products restored | database as before |\n"
+        << "|---:|---:|---:|---:|---:|---:|:---:|---:|:---:|:---:|---:|---:|:---:|\n";
+    out.flush();
+    int status = 0;
+    for (qint64 n : sizes) {
+        const QString folder = QDir(base).filePath(QStringLiteral("u%1").arg(n));
+        QDir().mkpath(folder);
+        const QString database = QDir(folder).filePath(QStringLiteral("quibon.db"));
+        BuildDatabase(folder, database, n);
+        QFile::remove(QDir(folder).filePath(QStringLiteral("original.db")));
+        QFile::copy(database, QDir(folder).filePath(QStringLiteral("original.db")));
+        const int rounds = repeat > 0 ? repeat : (n <= 100000 ? 6 : 4);
+        QList<qint64> change, imaged, undo, changePeak, imagedPeak, undoPeak, fileSize;
+        QList<QList<qint64>> imagedPhases(5), undoPhases(4);
+        qint64 restored = -1;
+        bool allSame = true, allRestored = true;
+        for (int r = 0; r < rounds; ++r) {
+            const QStringList order = r % 2 == 0 ? QStringList{"change", "images", "undo"}
+                                                 : QStringList{"images", "undo", "change"};
+            for (const QString& side : order) {
+                const QList<qint64> f = Side(side, folder);
+                if (side == QLatin1String("change")) {
+                    change << f.value(0);
+                    changePeak << f.value(1);
+                } else if (side == QLatin1String("images")) {
+                    imaged << f.value(0);
+                    imagedPeak << f.value(1);
+                    fileSize << f.value(3);
+                    for (int i = 0; i < 5; ++i)
+                        imagedPhases[i] << f.value(4 + i);
+                    if (f.value(2) != n) allRestored = false;  // every product is imaged here
+                } else {
+                    undo << f.value(0);
+                    undoPeak << f.value(1);
+                    restored = f.value(2);
+                    allRestored = allRestored && f.value(2) == n && f.value(3) == 0;
+                    allSame = allSame && f.value(4) == 1;
+                    for (int i = 0; i < 4; ++i)
+                        undoPhases[i] << f.value(5 + i);
+                }
+            }
+        }
+        const QList<double> imagesRatios = RoundRatios(imaged, change), undoRatios = RoundRatios(undo, change);
+        auto mib = [](double kb) { return QString::number(kb / 1024.0, 'f', 1); };
+        out << "| " << n << " | " << rounds << " | " << Median(change) << " | " << Median(imaged) << " | "
+            << Median(undo) << " | " << QString::number(Median(imagesRatios), 'f', 2) << " | " << Range(imagesRatios)
+            << " | " << QString::number(Median(undoRatios), 'f', 2) << " | " << Range(undoRatios) << " | "
+            << mib(Median(changePeak)) << " / " << mib(Median(imagedPeak)) << " / " << mib(Median(undoPeak)) << " | "
+            << QString::number(Median(fileSize) / 1048576.0, 'f', 0) << " | " << restored << " | "
+            << (allSame && allRestored ? "yes" : "NO") << " |\n";
+        out.flush();
+        auto medians = [](const QList<QList<qint64>>& p) {
+            QStringList m;
+            for (const QList<qint64>& v : p)
+                m << QString::number(Median(v), 'f', 0);
+            return m.join(QStringLiteral(" | "));
+        };
+        phases << QStringLiteral("| %1 | %2 | %3 |").arg(n).arg(medians(imagedPhases), medians(undoPhases));
+        if (!allSame || !allRestored) status = 1;
+    }
+    out << "\nPhases (medians, ms):\n\n"
+        << "| products | images: begin | read before | statements | read after | commit "
+           "| undo: begin | products | rates and terminals | commit |\n"
+        << "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n";
+    for (const QString& line : phases) out << line << "\n";
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -496,7 +699,7 @@ int main(int argc, char** argv)
     if (args.size() == 3 && args[0] == QLatin1String("--side"))
         return RunSide(args[1], args[2]);
     QList<qint64> sizes{10000, 100000};
-    bool simulationSeries = false;
+    bool simulationSeries = false, undoSeries = false;
     QString keep;
     qint64 one = 0;
     int repeat = 0;  // 0: six rounds up to 100 000 products, four above
@@ -505,6 +708,7 @@ int main(int argc, char** argv)
         const QString a = args[i];
         if (a == QLatin1String("--million")) sizes << 1000000;
         else if (a == QLatin1String("--simulation")) simulationSeries = true;
+        else if (a == QLatin1String("--undo")) undoSeries = true;
         else if (a == QLatin1String("--sizes") && i + 1 < args.size()) {
             sizes.clear();
             for (const QString& s : args[++i].split(',')) sizes << s.toLongLong();
@@ -515,7 +719,7 @@ int main(int argc, char** argv)
             one = args[++i].toLongLong();
             oneDir = args[++i];
         } else {
-            std::fprintf(stderr, "usage: taxas-bench [--simulation] [--sizes N,N] [--million] [--repeat R] "
+            std::fprintf(stderr, "usage: taxas-bench [--simulation | --undo] [--sizes N,N] [--million] [--repeat R] "
                                  "[--sqlite3 PATH] [--keep DIR]\n");
             return 2;
         }
@@ -526,6 +730,8 @@ int main(int argc, char** argv)
     const QString base = keep.isEmpty() ? scratch.path() : keep;
     if (simulationSeries)
         return SimulationSeries(sizes, repeat, base);
+    if (undoSeries)
+        return UndoSeries(sizes, repeat, base);
     QTextStream out(stdout);
     out << "| products | rounds | statements | program (ms) | sqlite3 shell (ms) | ratio | ratio range "
            "| CPU ratio | peak memory (MiB) | same result |\n"

@@ -13,7 +13,9 @@ namespace {
 
 const QByteArray kMagic = "TAXASIVA-IMAGENS";
 const QByteArray kEnd = "FIM";
-constexpr quint32 kVersion = 1;
+// Version 1 held each value as UTF-16; 2 holds it as UTF-8, which halves the file (the values
+// are nearly all digits) and its writing. Both are read.
+constexpr quint32 kVersion = 2;
 constexpr quint8 kSectionEnd = 0xFF;
 
 const QStringList kTerminalKeys = {QStringLiteral("IVA POR DEFEITO"), QStringLiteral("IVA NO CONSUMO MINIMO"),
@@ -87,6 +89,101 @@ QStringList IdentityOf(const TImageTable& table, const QStringList& row)
     return values;
 }
 
+constexpr quint32 kNullValue = 0xFFFFFFFF;
+
+void AppendLength(QByteArray& bytes, quint32 n)
+{
+    const char be[4] = {char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
+    bytes.append(be, 4);
+}
+
+// A row as the file holds it: its table's index, the count of its values, then each value's
+// length in bytes (all ones for NULL) and its UTF-8 bytes, the numbers big-endian as
+// QDataStream writes them. Made in one block, written in one call.
+void WriteRow(QDataStream& out, quint8 index, const QStringList& row, QByteArray& block)
+{
+    block.clear();
+    block.append(char(index));
+    AppendLength(block, quint32(row.size()));
+    for (const QString& value : row) {
+        if (value.isNull()) {
+            AppendLength(block, kNullValue);
+            continue;
+        }
+        const qsizetype at = block.size();
+        AppendLength(block, 0);
+        bool ascii = true;
+        for (QChar c : value)
+            ascii = ascii && c.unicode() < 0x80;
+        if (ascii) {
+            for (QChar c : value)
+                block.append(char(c.unicode()));
+        } else {
+            block.append(value.toUtf8());
+        }
+        const quint32 n = quint32(block.size() - at - 4);
+        for (int i = 0; i < 4; ++i)
+            block[at + i] = char(n >> (24 - 8 * i));
+    }
+    out.writeRawData(block.constData(), int(block.size()));
+}
+
+bool ReadValue(QDataStream& in, quint32 version, QString& value, QByteArray& scratch)
+{
+    if (version == 1) {
+        in >> value;
+        return in.status() == QDataStream::Ok;
+    }
+    quint32 n = 0;
+    in >> n;
+    if (n == kNullValue) {
+        value = QString();
+        return in.status() == QDataStream::Ok;
+    }
+    scratch.resize(qsizetype(n));
+    if (in.readRawData(scratch.data(), int(n)) != int(n))
+        return false;
+    value = n == 0 ? QStringLiteral("") : QString::fromUtf8(scratch);
+    return true;
+}
+
+bool ReadRow(QDataStream& in, quint32 version, QStringList& row, QByteArray& scratch)
+{
+    quint32 count = 0;
+    in >> count;
+    row.clear();
+    for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
+        QString value;
+        if (!ReadValue(in, version, value, scratch))
+            return false;
+        row << value;
+    }
+    return in.status() == QDataStream::Ok;
+}
+
+// Reads a row as far as its first columns and goes past the rest without making their
+// strings (each value is its length in bytes, then its bytes, in either version).
+bool ReadRowStart(QDataStream& in, quint32 version, int columns, QStringList* start)
+{
+    quint32 count = 0;
+    in >> count;
+    QByteArray scratch;
+    for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
+        if (start && int(i) < columns) {
+            QString value;
+            if (!ReadValue(in, version, value, scratch))
+                return false;
+            *start << value;
+            continue;
+        }
+        quint32 bytes = 0;
+        in >> bytes;
+        if (bytes != kNullValue && in.skipRawData(int(bytes)) != int(bytes))
+            return false;
+    }
+    return in.status() == QDataStream::Ok;
+}
+
 }  // namespace
 
 QString ChangeImagePath(const QString& recordPath, const QString& runId)
@@ -103,6 +200,7 @@ struct TChangeImageWriter::Impl {
     TImageTable tables[kImageTables];
     QString where[kImageTables];
     qint64 productsAt = 0;  // where the products of the first image start
+    QByteArray block;       // a row as written
 
     void check()
     {
@@ -135,7 +233,7 @@ struct TChangeImageWriter::Impl {
                 continue;
             if (index == kProducts)
                 productsAt = file.pos();
-            read(db, index, [&](const QStringList& row) { out << quint8(index) << row; });
+            read(db, index, [&](const QStringList& row) { WriteRow(out, quint8(index), row, block); });
         }
         out << kSectionEnd;
         check();
@@ -224,39 +322,52 @@ void TChangeImageWriter::ReadAfter(TDbConnection& db)
         return;
     const qint64 afterAt = d->file.pos();
     // Only the products of the first image: the rest of the table is not the change's.
+    auto unread = [&] {
+        return TFileError(QStringLiteral("Não foi possível reler as imagens da alteração no ficheiro ")
+                          + QDir::toNativeSeparators(d->path));
+    };
     QFile earlier(d->path);
-    if (!earlier.open(QIODevice::ReadOnly) || !d->file.flush())
+    if (!d->file.flush())
         d->check();
-    earlier.seek(d->productsAt);
+    if (!earlier.open(QIODevice::ReadOnly) || !earlier.seek(d->productsAt))
+        throw unread();
     QDataStream in(&earlier);
     in.setVersion(QDataStream::Qt_6_0);
     const TImageTable& products = d->tables[kProducts];
+    // The key comes first in a product's row; the products are the first image's last rows.
     auto nextKey = [&]() -> std::optional<QStringList> {
         quint8 index = 0;
         in >> index;
-        if (in.status() != QDataStream::Ok || index != kProducts)
+        if (in.status() == QDataStream::Ok && index == kSectionEnd)
             return std::nullopt;
-        QStringList row;
-        in >> row;
-        return IdentityOf(products, row);
+        QStringList key;
+        if (in.status() != QDataStream::Ok || index != kProducts
+            || !ReadRowStart(in, kVersion, int(products.identity.size()), &key))
+            throw unread();
+        return key;
     };
     std::optional<QStringList> wanted = nextKey();
     for (int index = 0; index < kImageTables; ++index) {
         if (d->tables[index].name.isEmpty())
             continue;
         if (index != kProducts) {
-            d->read(db, index, [&](const QStringList& row) { d->out << quint8(index) << row; });
+            d->read(db, index, [&](const QStringList& row) { WriteRow(d->out, quint8(index), row, d->block); });
             continue;
         }
         const QString where = d->where[kProducts];
         d->where[kProducts].clear();  // the products are those read before, wherever they went
         d->read(db, index, [&](const QStringList& row) {
             if (wanted && IdentityOf(products, row) == *wanted) {
-                d->out << quint8(index) << row;
+                WriteRow(d->out, quint8(index), row, d->block);
                 wanted = nextKey();
             }
         });
         d->where[kProducts] = where;
+        // A product of the first image missing from the second would leave an images file
+        // that no undo can read.
+        if (wanted)
+            throw TFileError(QStringLiteral("A imagem dos produtos depois da alteração não tem o produto ")
+                             + wanted->join(QStringLiteral(", ")));
     }
     d->out << kSectionEnd;
     for (const TImageTable& table : d->tables)
@@ -282,6 +393,8 @@ struct TChangeImage::Impl {
     TImageTable tables[kImageTables];
     qint64 beforeAt = 0;
     qint64 afterAt = 0;
+    qint64 products = 0;
+    quint32 version = kVersion;
 
     [[noreturn]] void broken() const
     {
@@ -298,6 +411,7 @@ struct TChangeImage::Impl {
             broken();
         QDataStream in(&file);
         in.setVersion(QDataStream::Qt_6_0);
+        QByteArray scratch;
         for (;;) {
             quint8 index = 0;
             in >> index;
@@ -306,8 +420,7 @@ struct TChangeImage::Impl {
             if (index == kSectionEnd)
                 return;
             QStringList row;
-            in >> row;
-            if (index >= kImageTables || in.status() != QDataStream::Ok)
+            if (index >= kImageTables || !ReadRow(in, version, row, scratch))
                 broken();
             if (!each(index, row))
                 return;
@@ -327,8 +440,9 @@ TChangeImage::TChangeImage(const QString& path) : d(std::make_unique<Impl>())
     QByteArray magic;
     quint32 version = 0;
     in >> magic >> version >> d->runId;
-    if (magic != kMagic || version != kVersion)
+    if (magic != kMagic || version < 1 || version > kVersion)
         d->broken();
+    d->version = version;
     ReadRequest(in, d->request);
     QString names[kImageTables];
     for (QString& name : names)
@@ -353,8 +467,10 @@ TChangeImage::TChangeImage(const QString& path) : d(std::make_unique<Impl>())
             d->broken();
         if (index == kSectionEnd)
             break;
-        QStringList row;
-        in >> row;
+        if (!ReadRowStart(in, d->version, 0, nullptr))
+            d->broken();
+        if (index == kProducts)
+            ++d->products;
     }
     for (TImageTable& table : d->tables)
         ReadTable(in, table);
@@ -368,6 +484,7 @@ QString TChangeImage::path() const { return d->path; }
 QString TChangeImage::runId() const { return d->runId; }
 const TChangeRequest& TChangeImage::request() const { return d->request; }
 const TImageTable& TChangeImage::table(int index) const { return d->tables[index]; }
+qint64 TChangeImage::ProductCount() const { return d->products; }
 
 QList<TImagedRow> TChangeImage::SmallTable(int index) const
 {
@@ -409,6 +526,7 @@ void TChangeImage::Products(const std::function<void(const TImagedRow&)>& each) 
         d->broken();
     QDataStream after(&afterFile);
     after.setVersion(QDataStream::Qt_6_0);
+    QByteArray scratch;
     auto nextAfter = [&]() -> QStringList {
         for (;;) {
             quint8 index = 0;
@@ -416,7 +534,8 @@ void TChangeImage::Products(const std::function<void(const TImagedRow&)>& each) 
             if (after.status() != QDataStream::Ok || index == kSectionEnd)
                 return {};
             QStringList row;
-            after >> row;
+            if (!ReadRow(after, d->version, row, scratch))
+                return {};
             if (index == kProducts)
                 return row;
         }

@@ -73,6 +73,8 @@ public:
     const TImageTable& table(int index) const;
     // The rows of the rate table, iva_apagar and configpostos (few), paired by identity.
     QList<TImagedRow> SmallTable(int index) const;
+    // How many products the images hold.
+    qint64 ProductCount() const;
     // Every product, in the order of its key.
     void Products(const std::function<void(const TImagedRow&)>& each) const;
 

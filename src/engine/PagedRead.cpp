@@ -25,11 +25,14 @@ QList<TColumnKind> ReadPaged(TDbConnection& db, const TPagedRead& read,
                          + (read.hold ? QStringLiteral(" WITH (UPDLOCK, HOLDLOCK)") : QString());
     QList<TColumnKind> kinds;
     QStringList selects = read.columns;
+    QList<bool> narrow;
     if (read.exact) {
         db.setSQL(QStringLiteral("SELECT TOP 1 ") + read.columns.join(QStringLiteral(", ")) + from);
         kinds = db.ReadRows([](const QStringList&) {}).kinds;
-        for (int i = 0; i < selects.size(); ++i)
+        for (int i = 0; i < selects.size(); ++i) {
             selects[i] = ExactTextOf(read.columns[i], kinds.value(i));
+            narrow << (kinds.value(i) == TColumnKind::Float || kinds.value(i) == TColumnKind::DateTime);
+        }
     }
     // The order's columns are the first of the row's, where a page's last key is read.
     QList<int> orderAt;
@@ -57,7 +60,7 @@ QList<TColumnKind> ReadPaged(TDbConnection& db, const TPagedRead& read,
                     last << row.value(at);
             }
             each(row);
-        });
+        }, narrow);
         if (!read.exact)
             kinds = page.kinds;
         if (!read.paged || page.rows < kReadPage)

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QMap>
 #include <QPair>
+#include <map>
+#include <memory>
 
 namespace {
 
@@ -140,19 +142,84 @@ private:
     QFile file_;
 };
 
+// The statement that puts one product back, for products whose values after the change are
+// NULL in the same columns: "SET a = ?, ... WHERE k = ? AND b = ? AND c IS NULL ...".
+QString PutBack(const TImageTable& table, const QList<bool>& nullAfter)
+{
+    QStringList sets, terms;
+    for (int i = 0; i < table.columns.size(); ++i) {
+        if (!table.identity.contains(table.columns[i]))
+            sets << table.columns[i] + QStringLiteral(" = ?");
+        terms << table.columns[i] + (nullAfter[i] ? QStringLiteral(" IS NULL") : QStringLiteral(" = ?"));
+    }
+    return QStringLiteral("UPDATE ") + table.name + QStringLiteral(" SET ") + sets.join(QStringLiteral(", "))
+           + QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
+}
+
+// Each product goes back by a statement of its own, so that each is counted as put back or
+// left; prepared once for each pattern of NULLs, it is not read again for every product.
+class TPutBack {
+public:
+    TPutBack(TDbConnection& db, const TImageTable& table) : db_(db), table_(table)
+    {
+        for (const QString& column : table.columns)
+            identity_ << table.identity.contains(column);
+    }
+
+    // The rows the product's statement changed: 1 when it still held what the change left.
+    qint64 Send(const TImagedRow& row)
+    {
+        const int n = int(table_.columns.size());
+        QList<bool> nullAfter(n);
+        QString pattern(n, u'0');
+        for (int i = 0; i < n; ++i) {
+            nullAfter[i] = row.after.value(i).isNull();
+            if (nullAfter[i])
+                pattern[i] = u'1';
+        }
+        auto found = statements_.find(pattern);
+        if (found == statements_.end()) {
+            // Few patterns in practice; a table of many is not kept whole.
+            if (statements_.size() >= kKept)
+                statements_.clear();
+            QList<TColumnKind> kinds;
+            for (int i = 0; i < n; ++i)
+                if (!identity_[i])
+                    kinds << table_.kinds.value(i);
+            for (int i = 0; i < n; ++i)
+                if (!nullAfter[i])
+                    kinds << table_.kinds.value(i);
+            found = statements_.emplace(pattern, db_.Prepare(PutBack(table_, nullAfter), kinds)).first;
+        }
+        values_.clear();
+        for (int i = 0; i < n; ++i)
+            if (!identity_[i])
+                values_ << row.before.value(i);
+        for (int i = 0; i < n; ++i)
+            if (!nullAfter[i])
+                values_ << row.after.value(i);
+        return found->second->Exec(values_);
+    }
+
+private:
+    static constexpr std::size_t kKept = 64;
+    TDbConnection& db_;
+    const TImageTable& table_;
+    QList<bool> identity_;
+    QStringList values_;
+    std::map<QString, std::unique_ptr<TDbConnection::TPrepared>> statements_;
+};
+
 void UndoProducts(TSender& out, const TChangeImage& image, TUndoResult& result, TLeftFile& left, TRunObserver* observer)
 {
     const TImageTable& products = image.table(kProducts);
-    qint64 total = 0;
-    image.Products([&](const TImagedRow&) { ++total; });
+    const qint64 total = image.ProductCount();
     if (observer)
         observer->Progress(0, total);
+    TPutBack putBack(out.db(), products);
     qint64 done = 0;
     image.Products([&](const TImagedRow& row) {
-        const qint64 restored = out.Send(QStringLiteral("UPDATE produtos SET ") + SetTo(products, row.before)
-                                             + QStringLiteral(" WHERE ") + AllHold(products, row.after),
-                                         false);
-        if (restored == 1) {
+        if (putBack.Send(row) == 1) {
             ++result.productsRestored;
         } else {
             ++result.productsLeft;

@@ -15,7 +15,9 @@
 #include <QSqlResult>
 #include <QVariant>
 
+#include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <cmath>
 #include <iterator>
 #include <string>
@@ -62,6 +64,9 @@ struct TDbConnection::Impl {
 
     Observer observer;
     qint64 rowsAffected = -1;
+
+    // Prepared commands still open: their handles go before the connection does.
+    std::vector<TDbConnection::TPrepared::State*> prepared;
 
     // Cancel() comes from another thread: it may only touch these.
     std::atomic<bool> cancelled{false};
@@ -123,9 +128,12 @@ struct TDbConnection::Impl {
         throw TDbError(errorText);
     }
 
+    void freePrepared();
+
     void disconnect()
     {
         closeResult();
+        freePrepared();
         if (connectionName.isEmpty())
             return;
         {
@@ -432,7 +440,8 @@ TColumnKind KindOf(SQLSMALLINT type)
 
 }  // namespace
 
-TDbConnection::TRowsRead TDbConnection::ReadRows(const std::function<void(const QStringList& row)>& each)
+TDbConnection::TRowsRead TDbConnection::ReadRows(const std::function<void(const QStringList& row)>& each,
+                                                 const QList<bool>& narrow)
 {
     d->closeResult();
     const QString statement = d->sql;
@@ -475,6 +484,7 @@ TDbConnection::TRowsRead TDbConnection::ReadRows(const std::function<void(const 
     // Each column into a buffer of its own, wide text sized to what the column can hold.
     std::vector<std::vector<char16_t>> buffers(columns);
     std::vector<SQLLEN> lengths(columns);
+    std::vector<bool> bytes(columns);
     for (SQLSMALLINT i = 0; i < columns; ++i) {
         SQLWCHAR name[256] = {};
         SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = 0;
@@ -494,8 +504,11 @@ TDbConnection::TRowsRead TDbConnection::ReadRows(const std::function<void(const 
         read.numeric << (kind == TColumnKind::Integer || kind == TColumnKind::Decimal || kind == TColumnKind::Float);
         const SQLULEN chars = read.numeric.last() ? 64 : qBound<SQLULEN>(64, size + 1, 8000);
         buffers[i].resize(chars);
-        SQLBindCol(stmt, SQLUSMALLINT(i + 1), SQL_C_WCHAR, buffers[i].data(), SQLLEN(chars * sizeof(char16_t)),
-                   &lengths[i]);
+        // As UTF-8 where SQLite holds a stray text in such a column; the server's own
+        // characters are ASCII for numbers and moments alike.
+        bytes[i] = read.numeric.last() || narrow.value(i);
+        SQLBindCol(stmt, SQLUSMALLINT(i + 1), bytes[i] ? SQL_C_CHAR : SQL_C_WCHAR, buffers[i].data(),
+                   SQLLEN(chars * sizeof(char16_t)), &lengths[i]);
     }
     QStringList row;
     for (;;) {
@@ -510,10 +523,14 @@ TDbConnection::TRowsRead TDbConnection::ReadRows(const std::function<void(const 
                 row << QString();
                 continue;
             }
-            const qsizetype n = qsizetype(lengths[i] / SQLLEN(sizeof(char16_t)));
-            if (lengths[i] == SQL_NO_TOTAL || n >= qsizetype(buffers[i].size()))
+            const qsizetype unit = bytes[i] ? 1 : qsizetype(sizeof(char16_t));
+            const qsizetype n = qsizetype(lengths[i] / unit);
+            if (lengths[i] == SQL_NO_TOTAL || n >= qsizetype(buffers[i].size()) * qsizetype(sizeof(char16_t)) / unit)
                 throw TDbError(QStringLiteral("O valor da coluna %1 é maior do que a leitura admite").arg(read.names[i]));
-            row << QString::fromUtf16(buffers[i].data(), n);
+            if (bytes[i])
+                row << QString::fromUtf8(reinterpret_cast<const char*>(buffers[i].data()), n);
+            else
+                row << QString::fromUtf16(buffers[i].data(), n);
         }
         ++read.rows;
         each(row);
@@ -551,6 +568,130 @@ QString SqlLiteral(const QString& value, TColumnKind kind)
 qint64 TDbConnection::RowsAffected() const
 {
     return d->rowsAffected;
+}
+
+struct TDbConnection::TPrepared::State {
+    TDbConnection::Impl* d = nullptr;
+    SQLHSTMT stmt = nullptr;
+    QString sql;
+    QList<TColumnKind> kinds;
+    // What the bound parameters point at, kept until the next run.
+    std::vector<std::u16string> texts;
+    std::vector<double> numbers;
+    std::vector<SQLLEN> lengths;
+
+    void free()
+    {
+        if (stmt)
+            SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        stmt = nullptr;
+    }
+};
+
+void TDbConnection::Impl::freePrepared()
+{
+    for (TDbConnection::TPrepared::State* state : prepared)
+        state->free();
+    prepared.clear();
+}
+
+TDbConnection::TPrepared::TPrepared() : s(std::make_unique<State>()) {}
+
+TDbConnection::TPrepared::~TPrepared()
+{
+    if (!s->stmt)
+        return;
+    s->free();
+    auto& open = s->d->prepared;
+    open.erase(std::remove(open.begin(), open.end(), s.get()), open.end());
+}
+
+std::unique_ptr<TDbConnection::TPrepared> TDbConnection::Prepare(const QString& sql, const QList<TColumnKind>& kinds)
+{
+    d->closeResult();
+    d->connect();
+    d->refuseIfCancelled();
+    const QVariant handle = d->database().driver()->handle();
+    if (!handle.isValid() || handle.metaType().sizeOf() != sizeof(SQLHDBC))
+        throw TDbError(QStringLiteral("A ligação ODBC não está disponível"));
+    const SQLHDBC hdbc = *static_cast<const SQLHDBC*>(handle.constData());
+    std::unique_ptr<TPrepared> prepared(new TPrepared);
+    TPrepared::State* state = prepared->s.get();
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, hdbc, &state->stmt))) {
+        state->stmt = nullptr;
+        throw TDbError(QStringLiteral("Não foi possível preparar a instrução"));
+    }
+    state->d = d.get();
+    state->sql = sql;
+    state->kinds = kinds;
+    d->prepared.push_back(state);
+    std::u16string text = d->wire(sql).toStdU16String();
+    if (!SQL_SUCCEEDED(SQLPrepareW(state->stmt, reinterpret_cast<SQLWCHAR*>(text.data()), SQL_NTS)))
+        throw TDbError(ExplainedDatabaseText(WithoutSecrets(StatementError(state->stmt), d->secrets)));
+    return prepared;
+}
+
+qint64 TDbConnection::TPrepared::Exec(const QStringList& values)
+{
+    State& st = *s;
+    if (!st.stmt)
+        throw TDbError(QStringLiteral("A instrução preparada já não tem ligação"));
+    if (st.d->observer)
+        st.d->observer(st.sql, TStatementKind::Command);
+    st.d->refuseIfCancelled();
+    const int n = int(st.kinds.size());
+    if (values.size() != n)
+        throw TDbError(QStringLiteral("A instrução preparada pede %1 valores e recebeu %2").arg(n).arg(values.size()));
+    st.texts.assign(n, std::u16string());
+    st.numbers.assign(n, 0);
+    st.lengths.assign(n, 0);
+    auto fail = [&] {
+        st.d->refuseIfCancelled();
+        throw TDbError(ExplainedDatabaseText(WithoutSecrets(StatementError(st.stmt), st.d->secrets)));
+    };
+    for (int i = 0; i < n; ++i) {
+        const QString& value = values[i];
+        const SQLUSMALLINT at = SQLUSMALLINT(i + 1);
+        bool number = false;
+        if (st.kinds[i] == TColumnKind::Float && !value.isNull()) {
+            // Correctly rounded and free of the locale (the decimal point is always '.').
+            const QByteArray ascii = value.toLatin1();
+            const auto [end, error] = std::from_chars(ascii.constData(), ascii.constData() + ascii.size(), st.numbers[i]);
+            number = error == std::errc() && end == ascii.constData() + ascii.size();
+        }
+        SQLRETURN bound;
+        if (number || (st.kinds[i] == TColumnKind::Float && value.isNull())) {
+            st.lengths[i] = value.isNull() ? SQL_NULL_DATA : SQLLEN(sizeof(double));
+            bound = SQLBindParameter(st.stmt, at, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 15, 0, &st.numbers[i], 0,
+                                     &st.lengths[i]);
+        } else {
+            // As a quoted literal is: the server's own character type, converted to the
+            // column's where they differ.
+            st.texts[i] = value.toStdU16String();
+            st.lengths[i] = value.isNull() ? SQL_NULL_DATA : SQLLEN(st.texts[i].size() * sizeof(char16_t));
+            bound = SQLBindParameter(st.stmt, at, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_VARCHAR, 8000, 0,
+                                     st.texts[i].data(), st.lengths[i] < 0 ? 0 : st.lengths[i], &st.lengths[i]);
+        }
+        if (!SQL_SUCCEEDED(bound))
+            fail();
+    }
+    {
+        std::lock_guard<std::mutex> lock(st.d->inFlightMutex);
+        st.d->inFlight = st.stmt;
+    }
+    const SQLRETURN ran = st.d->cancelled ? SQLRETURN(SQL_ERROR) : SQLExecute(st.stmt);
+    {
+        std::lock_guard<std::mutex> lock(st.d->inFlightMutex);
+        st.d->inFlight = nullptr;
+    }
+    if (!SQL_SUCCEEDED(ran) && ran != SQL_NO_DATA)
+        fail();
+    st.d->refuseIfCancelled();
+    SQLLEN rows = -1;
+    if (!SQL_SUCCEEDED(SQLRowCount(st.stmt, &rows)))
+        rows = -1;
+    st.d->rowsAffected = rows;
+    return rows;
 }
 
 void TDbConnection::BeginTransaction()

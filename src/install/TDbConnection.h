@@ -69,9 +69,37 @@ public:
         QList<TColumnKind> kinds;
         qint64 rows = 0;
     };
-    TRowsRead ReadRows(const std::function<void(const QStringList& row)>& each);
+    // Columns that hold numbers, or that narrow says hold only numbers or moments written as
+    // text (ExactTextOf's), are fetched as bytes: the driver then hands them over without
+    // widening each one.
+    TRowsRead ReadRows(const std::function<void(const QStringList& row)>& each, const QList<bool>& narrow = {});
     // Rows the last command changed, as the driver counts them; -1 when it does not say.
     qint64 RowsAffected() const;
+
+    // A command sent many times with other values: prepared once, so that neither side reads
+    // its text again. Each '?' stands for a value of the column kind given for it, and takes
+    // it as a literal of that kind would (a binary fraction as the double its text writes, a
+    // text as a quoted one: no national-character type that would make SQL Server convert
+    // the column instead). The observer sees the text at each run. Freed with the connection
+    // at the latest.
+    class TPrepared {
+    public:
+        ~TPrepared();
+        TPrepared(const TPrepared&) = delete;
+        TPrepared& operator=(const TPrepared&) = delete;
+        // Runs it with values for its '?' in order (a null QString for NULL); returns the rows
+        // it changed, -1 when the driver does not say. Raises TDbError, or TDbCancelled after
+        // a Cancel.
+        qint64 Exec(const QStringList& values);
+
+        struct State;
+
+    private:
+        friend class TDbConnection;
+        TPrepared();
+        std::unique_ptr<State> s;
+    };
+    std::unique_ptr<TPrepared> Prepare(const QString& sql, const QList<TColumnKind>& kinds);
 
     // The change runs as one transaction; the layer itself never opens one.
     void BeginTransaction();

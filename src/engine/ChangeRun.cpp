@@ -198,6 +198,32 @@ void RunRow(TDbConnection& db, const TRatePair& row, const TChangeOptions& optio
     RunValidatedRow(out, row, options, app, variant);
 }
 
+void InOneTransaction(TDbConnection& db, const TRunHooks& hooks, const std::function<bool()>& body)
+{
+    db.BeginTransaction();
+    bool committing = false;
+    try {
+        if (!body())
+            return;
+        committing = true;
+        db.Commit();
+    } catch (...) {
+        // A half-made change is worse than none: prices may stand divided but not yet
+        // multiplied. The rollback's own failure must not hide the error that caused it.
+        bool rolledBack = false;
+        try {
+            db.Rollback();
+            rolledBack = true;
+        } catch (...) {
+        }
+        // A refused commit (a reader's lock, a full disk) that the rollback then undoes has
+        // committed nothing. Without the rollback the outcome is unknown.
+        if (committing && rolledBack && hooks.commitRolledBack) hooks.commitRolledBack();
+        throw;
+    }
+    if (hooks.afterCommit) hooks.afterCommit();
+}
+
 void RunChange(TDbConnection& db, const TChangeRequest& request, TRunKind kind,
                const TRunHooks& hooks)
 {
@@ -217,9 +243,7 @@ void RunChange(TDbConnection& db, const TChangeRequest& request, TRunKind kind,
     });
     out.startRun();
 
-    db.BeginTransaction();
-    bool committing = false;
-    try {
+    InOneTransaction(db, hooks, [&] {
         if (hooks.afterBegin) hooks.afterBegin();
         RunRows(
             out, request, kind,
@@ -231,26 +255,10 @@ void RunChange(TDbConnection& db, const TChangeRequest& request, TRunKind kind,
                 if (observer) observer->RowDone(row, moved);
             });
         if (hooks.beforeCommit) hooks.beforeCommit();
-        if (kind == TRunKind::Simulation) {
-            // Every statement was sent and read back: nothing of it is kept.
-            db.Rollback();
-            return;
-        }
-        committing = true;
-        db.Commit();
-    } catch (...) {
-        // A half-made change is worse than none: prices may stand divided but not yet
-        // multiplied. The rollback's own failure must not hide the error that caused it.
-        bool rolledBack = false;
-        try {
-            db.Rollback();
-            rolledBack = true;
-        } catch (...) {
-        }
-        // A refused commit (a reader's lock, a full disk) that the rollback then undoes has
-        // committed nothing. Without the rollback the outcome is unknown.
-        if (committing && rolledBack && hooks.commitRolledBack) hooks.commitRolledBack();
-        throw;
-    }
-    if (hooks.afterCommit) hooks.afterCommit();
+        if (kind != TRunKind::Simulation)
+            return true;
+        // Every statement was sent and read back: nothing of it is kept.
+        db.Rollback();
+        return false;
+    });
 }

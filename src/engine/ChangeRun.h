@@ -32,6 +32,12 @@ struct TRunHooks {
     TRunObserver* observer = nullptr;
 };
 
+// Runs body as one transaction and commits it when body returns true (a simulation returns
+// false once it has been rolled back). On any failure it rolls back and rethrows the failure
+// itself; hooks.commitRolledBack and hooks.afterCommit are called around the commit as said
+// above. body calls afterBegin and beforeCommit, since only it knows where they fall.
+void InOneTransaction(TDbConnection& db, const TRunHooks& hooks, const std::function<bool()>& body);
+
 // Every ticked row in order, as one transaction: committed after the last statement of the
 // last row (a simulation rolled back there instead), rolled back on any failure (the error
 // then propagates unchanged). Rejects a

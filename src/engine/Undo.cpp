@@ -337,9 +337,7 @@ TUndoResult UndoChange(TDbConnection& db, const TChangeImage& image, const TRunH
     TUndoResult result;
     TSender out(db, hooks.observer);
     TLeftFile left(leftPath, image.table(kProducts));
-    db.BeginTransaction();
-    bool committing = false;
-    try {
+    InOneTransaction(db, hooks, [&] {
         // The rows read stay as read until the commit.
         out.Send(QStringLiteral("UPDATE iva SET factor = factor WHERE 1 = 0"));
         if (hooks.afterBegin) hooks.afterBegin();
@@ -349,18 +347,7 @@ TUndoResult UndoChange(TDbConnection& db, const TChangeImage& image, const TRunH
         UndoTerminals(out, image, result);
         result.leftFile = left.Close();
         if (hooks.beforeCommit) hooks.beforeCommit();
-        committing = true;
-        db.Commit();
-    } catch (...) {
-        bool rolledBack = false;
-        try {
-            db.Rollback();
-            rolledBack = true;
-        } catch (...) {
-        }
-        if (committing && rolledBack && hooks.commitRolledBack) hooks.commitRolledBack();
-        throw;
-    }
-    if (hooks.afterCommit) hooks.afterCommit();
+        return true;
+    });
     return result;
 }

@@ -156,6 +156,17 @@ struct TDbConnection::Impl {
             throw TDbCancelled();
     }
 
+    // The reads and prepared commands go past Qt to ODBC itself, on the connection Qt opened.
+    SQLHDBC odbcConnection()
+    {
+        connect();
+        refuseIfCancelled();
+        const QVariant handle = database().driver()->handle();
+        if (!handle.isValid() || handle.metaType().sizeOf() != sizeof(SQLHDBC))
+            throw TDbError(QStringLiteral("A ligação ODBC não está disponível"));
+        return *static_cast<const SQLHDBC*>(handle.constData());
+    }
+
     // Prepared and then executed, so that the statement's ODBC handle is known while it runs
     // and Cancel() can interrupt it.
     bool execute(QSqlQuery& query, const QString& statement)
@@ -447,12 +458,7 @@ TDbConnection::TRowsRead TDbConnection::ReadRows(const std::function<void(const 
     const QString statement = d->sql;
     if (d->observer)
         d->observer(statement, TStatementKind::Read);
-    d->connect();
-    d->refuseIfCancelled();
-    const QVariant handle = d->database().driver()->handle();
-    if (!handle.isValid() || handle.metaType().sizeOf() != sizeof(SQLHDBC))
-        throw TDbError(QStringLiteral("A ligação ODBC não está disponível"));
-    const SQLHDBC hdbc = *static_cast<const SQLHDBC*>(handle.constData());
+    const SQLHDBC hdbc = d->odbcConnection();
     SQLHSTMT stmt = nullptr;
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, hdbc, &stmt)))
         throw TDbError(QStringLiteral("Não foi possível preparar a leitura"));
@@ -609,12 +615,7 @@ TDbConnection::TPrepared::~TPrepared()
 std::unique_ptr<TDbConnection::TPrepared> TDbConnection::Prepare(const QString& sql, const QList<TColumnKind>& kinds)
 {
     d->closeResult();
-    d->connect();
-    d->refuseIfCancelled();
-    const QVariant handle = d->database().driver()->handle();
-    if (!handle.isValid() || handle.metaType().sizeOf() != sizeof(SQLHDBC))
-        throw TDbError(QStringLiteral("A ligação ODBC não está disponível"));
-    const SQLHDBC hdbc = *static_cast<const SQLHDBC*>(handle.constData());
+    const SQLHDBC hdbc = d->odbcConnection();
     std::unique_ptr<TPrepared> prepared(new TPrepared);
     TPrepared::State* state = prepared->s.get();
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, hdbc, &state->stmt))) {

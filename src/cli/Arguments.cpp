@@ -5,20 +5,20 @@
 
 namespace {
 
-struct TOptionSpec {
+struct TOptionForm {
     const char* name;
     bool takesValue;
     int most;  // times it may be given
 };
 
-const TOptionSpec kOptions[] = {
+const TOptionForm kOptions[] = {
     {"pasta", true, 1},        {"json", false, 1},         {"ajuda", false, 1},
     {"linha", true, 3},        {"manter-taxa", false, 1},  {"precos-compra", false, 1},
     {"precos-venda", false, 1}, {"arredondar", true, 1},   {"quando", true, 1},
     {"repor", true, 1},
 };
 
-struct TCommandSpec {
+struct TCommandForm {
     const char* name;
     TCommandRun run;
     QStringList options;   // beyond --pasta, --json and --ajuda
@@ -28,7 +28,7 @@ struct TCommandSpec {
 
 const QStringList kRequestOptions = {"linha", "manter-taxa", "precos-compra", "precos-venda", "arredondar"};
 
-const TCommandSpec kCommands[] = {
+const TCommandForm kCommands[] = {
     {"verificar", RunVerify, {}, {}, 0},
     {"simular", RunSimulate, kRequestOptions, {"linha"}, 0},
     {"alterar", RunChangeNow, kRequestOptions, {"linha"}, 0},
@@ -37,9 +37,9 @@ const TCommandSpec kCommands[] = {
     {"estado", RunStatus, {}, {}, 0},
 };
 
-const TOptionSpec* OptionNamed(const QString& name)
+const TOptionForm* OptionNamed(const QString& name)
 {
-    for (const TOptionSpec& option : kOptions)
+    for (const TOptionForm& option : kOptions)
         if (name == QLatin1String(option.name))
             return &option;
     return nullptr;
@@ -63,14 +63,14 @@ void CheckLength(const QString& what, const QString& value, int most)
 TArguments ParseArguments(const QStringList& words)
 {
     TArguments parsed;
-    const TCommandSpec* command = nullptr;
+    const TCommandForm* command = nullptr;
     for (int i = 0; i < words.size(); ++i) {
         const QString& word = words[i];
         if (!word.startsWith(QStringLiteral("--"))) {
             if (!command) {
-                for (const TCommandSpec& spec : kCommands)
-                    if (word == QLatin1String(spec.name))
-                        command = &spec;
+                for (const TCommandForm& form : kCommands)
+                    if (word == QLatin1String(form.name))
+                        command = &form;
                 if (!command)
                     Refuse(QStringLiteral("Comando desconhecido: \"%1\". Veja taxas-iva-cli --ajuda.").arg(word));
                 parsed.command = word;
@@ -87,7 +87,7 @@ TArguments ParseArguments(const QStringList& words)
             value = name.mid(equals + 1);
             name.truncate(equals);
         }
-        const TOptionSpec* option = OptionNamed(name);
+        const TOptionForm* option = OptionNamed(name);
         if (!option)
             Refuse(QStringLiteral("Opção desconhecida: %1. Veja taxas-iva-cli --ajuda.").arg(word));
         if (option->takesValue && !value) {

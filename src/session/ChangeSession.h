@@ -274,6 +274,9 @@ private:
     // The first stage of temporary rates made by run changeId: the schedule now waits to undo it.
     void AdvanceToRevert(const QString& changeId);
     // A run in doubt whose images are kept: the database tells whether its commit happened.
+    // The images that settle the doubt over runId (the change's, for its undo); empty when
+    // there are none to settle it with.
+    QString DoubtImages(const QString& runId, const QString& changeId) const;
     void SettleDoubt(const TRecordedRun& run, const QString& images);
     void DoubtSettled(const TRecordedRun& run, bool undo, std::optional<int> match, const QString& error);
     void RemoveSchedule();

@@ -67,6 +67,17 @@ QString NoEntryText(const std::string& entryPath)
 
 }  // namespace
 
+QString TChangeSession::DoubtImages(const QString& runId, const QString& changeId) const
+{
+    // The run's images may tell whether its commit happened: the change's own, also for its
+    // undo, which writes none.
+    const std::optional<TRecordedRun> change = RecordedRun(env_.settingsFile, changeId.isEmpty() ? runId : changeId);
+    if (!change || !RecordedRun(env_.settingsFile, runId))
+        return QString();
+    const QString images = ChangeImagePath(change->path, change->id);
+    return QFileInfo::exists(images) ? images : QString();
+}
+
 TResumption TChangeSession::Resume()
 {
     // A run whose process was killed left its record open: closed now, so that the record
@@ -80,9 +91,8 @@ TResumption TChangeSession::Resume()
     guard_ = std::make_unique<TScheduleGuard>(path, QString(), env_.clock);
     TScheduleGuard::TStart start = guard_->Inspect();
     // A run in doubt whose images are kept is settled at the first check, from the database.
-    const std::optional<TRecordedRun> doubtful = RecordedRun(path, guard_->RunId());
-    if (start == TScheduleGuard::TStart::InDoubt && doubtful
-        && QFileInfo::exists(ChangeImagePath(doubtful->path, doubtful->id)))
+    if (start == TScheduleGuard::TStart::InDoubt
+        && !DoubtImages(guard_->RunId(), ReadSettingsFile(path, env_.clock()).changeId).isEmpty())
         start = TScheduleGuard::TStart::Pending;
     // Temporary rates whose change was made, the process ending before the schedule said so:
     // it goes on to its second stage.
@@ -209,12 +219,10 @@ void TChangeSession::ScheduleTick()
         emit ScheduleEnded(TScheduleEnd::TakenElsewhere, QString());
         return;
     case TScheduleGuard::TClaim::InDoubt: {
-        // The run's images may tell whether its commit happened: the change's own, also for
-        // its undo.
         const std::optional<TRecordedRun> run = RecordedRun(env_.settingsFile, guard_->RunId());
-        const std::optional<TRecordedRun> change = Reverting() ? RecordedRun(env_.settingsFile, changeId_) : run;
-        if (run && change && QFileInfo::exists(ChangeImagePath(change->path, change->id))) {
-            SettleDoubt(*run, ChangeImagePath(change->path, change->id));
+        const QString images = DoubtImages(guard_->RunId(), changeId_);
+        if (run && !images.isEmpty()) {
+            SettleDoubt(*run, images);
             return;
         }
         // The program goes on as one without a schedule.

@@ -4,6 +4,7 @@
 
 #include "ErrorReport.h"
 #include "EventHook.h"
+#include "ScheduleGuard.h"
 #include "SettingsFile.h"
 #include "WindowHarness.h"
 
@@ -265,9 +266,12 @@ private slots:
         QTest::addColumn<qint64>("first");   // seconds from now
         QTest::addColumn<qint64>("second");
         QTest::addColumn<bool>("restart");   // the program ended between the stages
-        QTest::newRow("both moments past") << qint64(-7200) << qint64(-3600) << false;
-        QTest::newRow("the program ended between the two") << qint64(-60) << qint64(3600) << true;
-        QTest::newRow("second moment before the first") << qint64(3600) << qint64(1800) << false;
+        QTest::addColumn<bool>("cutInUndo"); // then found as if ended in the second stage's commit
+        QTest::newRow("both moments past") << qint64(-7200) << qint64(-3600) << false << false;
+        QTest::newRow("the program ended between the two") << qint64(-60) << qint64(3600) << true << false;
+        QTest::newRow("second moment before the first") << qint64(3600) << qint64(1800) << false << false;
+        QTest::newRow("the undo's commit cut, settled at the next start")
+            << qint64(-7200) << qint64(-3600) << false << true;
     }
 
     void temporaryRates()
@@ -275,6 +279,7 @@ private slots:
         QFETCH(qint64, first);
         QFETCH(qint64, second);
         QFETCH(bool, restart);
+        QFETCH(bool, cutInUndo);
         const QString before = db_->dump();
         auto h = Window();
         QVERIFY(ReachSchedulePage(*h));
@@ -291,6 +296,7 @@ private slots:
             return;
         }
         QTRY_VERIFY(ReadSettingsFile(settings, QDateTime()).changeId.size() > 0);
+        const QByteArray between = FileBytes(settings);
         QVERIFY(db_->dump() != before);
         QVERIFY(QFile::exists(EntryPath()));
         QTRY_VERIFY(h->child<QLabel>("Label25")->text().startsWith("Alteração efectuada. Taxas anteriores repostas em "));
@@ -311,6 +317,28 @@ private slots:
         QVERIFY(!QFile::exists(EntryPath()));
         const QString record = QString::fromUtf8(FileBytes(QFileInfo(settings).dir().filePath("TaxasIVA.log")));
         QVERIFY2(record.contains("Execução: reposição agendada\r\nAlteração desfeita: "), qPrintable(record));
+        if (!cutInUndo)
+            return;
+
+        // What a process killed in the undo's commit leaves: the schedule between its stages,
+        // its record "committing". The change's images tell that the undo was made.
+        const qsizetype undoAt = record.lastIndexOf("== Início ", record.indexOf("Execução: reposição agendada"));
+        const QString undoId = record.mid(undoAt).section(' ', 2, 2);
+        QVERIFY(WriteFileBytes(settings, between));
+        {
+            TScheduleGuard killed(settings);
+            QCOMPARE(killed.Claim(), TScheduleGuard::TClaim::Acquired);
+            killed.BeforeCommit(undoId);
+        }
+        std::unique_ptr<TWindowHarness> settled = Window([&](TmainEnvironment& env) { env.settingsFile = settings; }, false);
+        settled->show();
+        QTRY_VERIFY(!settled->window().isVisible());
+        QCOMPARE(settled->dialogs.texts(), QStringList());
+        QCOMPARE(db_->dump(), before);
+        QVERIFY(!QFile::exists(settings));
+        const QString verdict = QString::fromUtf8(FileBytes(QFileInfo(settings).dir().filePath("TaxasIVA.log")));
+        QVERIFY2(verdict.contains("== Verificação " + undoId + " ==") && verdict.contains("Resultado: confirmada ("),
+                 qPrintable(verdict));
     }
 
     // A settings file that cannot be written stops "Confirmar" with the error report: no

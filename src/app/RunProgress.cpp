@@ -193,7 +193,7 @@ void Tmain::SessionRunEnded(const TRunEnd& end)
                               QStringLiteral("Aviso"));
         break;
     case TRunOutcome::RolledBack:
-        ReportError(end.errorText);
+        ReportError(end.inDoubt ? InDoubtText(end) : end.errorText);
         break;
     case TRunOutcome::Simulated:
         break;  // a simulation's end has a page of its own

@@ -297,6 +297,17 @@ TRunHooks TRunRecord::AroundCommit(TRunHooks hooks)
     return hooks;
 }
 
+TRunOutcome TRunRecord::Settled(TRunOutcome outcome, bool* inDoubt) const
+{
+    // The commit decides: what failed after it returned did not undo it, and a commit that
+    // was sent and neither returned nor was undone may or may not have been made.
+    if (commit_ == TCommit::Done)
+        outcome = TRunOutcome::Committed;
+    if (inDoubt)
+        *inDoubt = commit_ == TCommit::Sent && outcome != TRunOutcome::Committed;
+    return outcome;
+}
+
 void TRunRecord::Finish(TRunOutcome outcome, const QString& errorText, const QDateTime& end)
 {
     if (finished_)
@@ -305,12 +316,10 @@ void TRunRecord::Finish(TRunOutcome outcome, const QString& errorText, const QDa
     if (path_.isEmpty())
         return;
     finished_ = true;
-    // The commit decides: what failed after it returned did not undo it, and a commit that
-    // was sent and neither returned nor was undone may or may not have been made.
-    if (commit_ == TCommit::Done)
-        outcome = TRunOutcome::Committed;
+    bool inDoubt = false;
+    outcome = Settled(outcome, &inDoubt);
     QString result;
-    if (commit_ == TCommit::Sent && outcome != TRunOutcome::Committed) {
+    if (inDoubt) {
         result = kInDoubt + QStringLiteral("a gravação da alteração não terminou")
             + (errorText.isEmpty() ? QString() : QStringLiteral(" (") + OneLine(errorText) + QLatin1Char(')'))
             + QStringLiteral("; ") + kCheckByHand;

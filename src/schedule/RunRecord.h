@@ -97,6 +97,11 @@ public:
     // A line of the end block, before its outcome: what the statements do not say.
     void Note(const QString& line);
 
+    // What a run's end comes to once the commit has its say, as Finish records it: a run that
+    // threw after Committed() was committed; one that threw after Committing() alone is in
+    // doubt (inDoubt set, the outcome left as raised).
+    TRunOutcome Settled(TRunOutcome outcome, bool* inDoubt = nullptr) const;
+
     // The end block; errorText for a rolled-back run.
     void Finish(TRunOutcome outcome, const QString& errorText, const QDateTime& end);
     // A deferred record that is not to be written after all: true when nothing of it reached

@@ -39,6 +39,13 @@ void EndOf(TRunEnd& end, TRunOutcome made, const std::function<void()>& run)
 
 }  // namespace
 
+QString InDoubtText(const TRunEnd& end)
+{
+    return (IsUndo(end.kind) ? QStringLiteral("Não é possível saber se a reposição foi gravada na base de dados (")
+                             : QStringLiteral("Não é possível saber se a alteração foi gravada na base de dados ("))
+           + end.errorText + QStringLiteral("). Verifique à mão as taxas e os preços.");
+}
+
 // Hears the run on the database thread: the record takes every statement there and then, the
 // progress goes to the session's thread.
 class TChangeSession::TRunRelay : public TRunObserver {
@@ -523,6 +530,9 @@ void TChangeSession::RunDone(const TRunEnd& ended, const TSimulation& simulation
     TRunEnd end = ended;
     for (int row = 0; row < 3; ++row)
         end.moved[row] = record_ ? record_->productsMoved(row) : -1;
+    // What failed after the commit returned did not undo it.
+    if (record_)
+        end.outcome = record_->Settled(end.outcome, &end.inDoubt);
     // A cancel that came from the end of the program, not from the operator.
     const TRunOutcome recorded =
         stopped_ && end.outcome == TRunOutcome::Cancelled ? TRunOutcome::Interrupted : end.outcome;

@@ -76,6 +76,9 @@ struct TRunEnd {
     TRunKind kind = TRunKind::Immediate;
     TRunOutcome outcome = TRunOutcome::Committed;
     QString errorText;                       // the database's, for a change rolled back
+    // The commit was sent and neither returned nor was undone: the outcome RolledBack stands
+    // for "not known to be made", and nobody can say what the database kept.
+    bool inDoubt = false;
     std::array<qint64, 3> moved{-1, -1, -1}; // products each row moved; -1 not known
     QString runId;                           // its record's id
     // Why a committed change cannot be undone by the program (no key, no room for its
@@ -85,6 +88,9 @@ struct TRunEnd {
     bool imagesFailed = false;
     TUndoResult undo;                        // what an undo put back
 };
+
+// What the operator is told of a run whose commit was sent and never known to end.
+QString InDoubtText(const TRunEnd& end);
 
 // The last change that can still be undone: its record's id, when, by whom, its rows.
 struct TUndoable {

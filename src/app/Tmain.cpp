@@ -286,8 +286,7 @@ bool Tmain::Permitted(THandler handler) const
 {
     // These start nothing: the window goes out of the way and comes back, and the session
     // itself ignores a tick while it is busy.
-    for (THandler always : {&Tmain::Button1Click, &Tmain::EventosMinimize, &Tmain::TrayClick, &Tmain::TrayDblClick,
-                            &Tmain::Restaurar1Click, &Tmain::AgendaTimer})
+    for (THandler always : {&Tmain::Button1Click, &Tmain::EventosMinimize, &Tmain::Restaurar1Click, &Tmain::AgendaTimer})
         if (handler == always)
             return true;
     if (handler == &Tmain::btcancelarClick)

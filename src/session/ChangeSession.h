@@ -324,7 +324,6 @@ private:
 
     // The schedule this process acts on.
     TChangeRequest scheduled_;
-    QString scheduleConnection_;
     QDateTime revertAt_;  // temporary rates: the second stage's moment
     QString changeId_;    // the first stage's run, once made
     std::unique_ptr<TScheduleGuard> guard_;

@@ -48,8 +48,3 @@ void TDbThread::Stop()
     thread_.quit();
     thread_.wait();
 }
-
-bool TDbThread::IsCurrent() const
-{
-    return QThread::currentThread() == &thread_;
-}

@@ -31,9 +31,6 @@ public:
     // interrupts it first (TDbConnection::Cancel is safe from any thread).
     void Stop();
 
-    // True on the database thread itself.
-    bool IsCurrent() const;
-
 private:
     QThread thread_;
     std::unique_ptr<QObject> context_;  // lives on thread_; the jobs are its queued calls

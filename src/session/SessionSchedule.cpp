@@ -100,7 +100,7 @@ TResumption TChangeSession::Resume()
         const TSchedule stored = ReadSettingsFile(path, env_.clock());
         if (stored.refusal.isEmpty() && stored.revertAt.isValid() && stored.changeId.isEmpty()) {
             scheduled_ = stored.request;
-            scheduleConnection_ = stored.connectionString;
+            connectionString_ = stored.connectionString;
             revertAt_ = stored.revertAt;
             AdvanceToRevert(guard_->RunId());
             if (!changeId_.isEmpty())
@@ -126,7 +126,6 @@ TResumption TChangeSession::Resume()
             return found;
         }
         scheduled_ = schedule.request;
-        scheduleConnection_ = schedule.connectionString;
         revertAt_ = schedule.revertAt;
         changeId_ = schedule.changeId;
         connectionString_ = schedule.connectionString;
@@ -164,7 +163,7 @@ QString TChangeSession::Schedule(const TChangeRequest& request, const QDateTime&
     guard_ = std::make_unique<TScheduleGuard>(path, QString(), env_.clock);
     guard_->NewSchedule();
     scheduled_ = request;
-    scheduleConnection_ = connection;
+    connectionString_ = connection;
     revertAt_ = revertAt;
     changeId_.clear();
     failureReported_ = false;
@@ -249,7 +248,7 @@ void TChangeSession::Attempt()
     runRequest_ = scheduled_;
     // A fresh login: the connection detection left may have died during the wait. This one
     // then carries the whole run.
-    db_.Post([this, connection = scheduleConnection_](TDbConnection& db) {
+    db_.Post([this, connection = connectionString_](TDbConnection& db) {
         std::optional<QString> failure;
         try {
             db.setConnected(false);
@@ -355,7 +354,7 @@ void TChangeSession::AdvanceToRevert(const QString& changeId)
     // The guard's "done" for the first stage stays until the file names the change: a process
     // ended in between finds it and comes back here, never to the change a second time.
     try {
-        WriteSettingsFile(env_.settingsFile, scheduled_, scheduleConnection_, QLocale::system(), revertAt_, changeId);
+        WriteSettingsFile(env_.settingsFile, scheduled_, connectionString_, QLocale::system(), revertAt_, changeId);
     } catch (const TTaxasError& e) {
         guard_.reset();
         SetState(TSessionState::Idle);
@@ -377,7 +376,7 @@ void TChangeSession::AdvanceToRevert(const QString& changeId)
 void TChangeSession::SettleDoubt(const TRecordedRun& run, const QString& images)
 {
     SetState(TSessionState::Connecting);
-    db_.Post([this, run, images, undo = Reverting(), connection = scheduleConnection_](TDbConnection& db) {
+    db_.Post([this, run, images, undo = Reverting(), connection = connectionString_](TDbConnection& db) {
         std::optional<int> match;
         QString error;
         try {

@@ -105,7 +105,7 @@ bool TChangeSession::Busy() const
     case TSessionState::Committing:
         return true;
     default:
-        return asking_;
+        return question_ != TQuestion::None;
     }
 }
 
@@ -185,7 +185,7 @@ void TChangeSession::CheckChangeRequest(const TChangeRequest& request, TCheckPur
     }
     // The operator confirms before the rate table is consulted, told first when the change
     // could not be undone.
-    asking_ = true;
+    question_ = TQuestion::Check;
     asked_ = request;
     askedFor_ = purpose;
     emit QuestionAsked(productKey_ ? kConfirmation
@@ -198,28 +198,25 @@ void TChangeSession::CheckChangeRequest(const TChangeRequest& request, TCheckPur
 
 void TChangeSession::Answer(bool yes)
 {
-    if (!asking_)
-        return;
-    asking_ = false;
-    const QString undo = std::exchange(askingToUndo_, QString());
-    const bool simulate = std::exchange(askingToSimulate_, false);
-    const bool withoutImages = std::exchange(askingWithoutImages_, false);
+    const TQuestion question = std::exchange(question_, TQuestion::None);
     if (!yes)
         return;
-    if (!undo.isEmpty()) {
-        StartRun(asked_, TRunKind::Undo, undo);
+    switch (question) {
+    case TQuestion::None:
         return;
-    }
-    if (simulate) {
+    case TQuestion::Check:
+        LookUp(asked_, askedFor_);
+        return;
+    case TQuestion::Simulation:
         StartRun(asked_, TRunKind::Simulation);
         return;
-    }
-    if (withoutImages) {
-        withoutImages_ = true;
-        StartRun(asked_, TRunKind::Immediate);
+    case TQuestion::Undo:
+        StartRun(asked_, TRunKind::Undo, askedUndo_);
+        return;
+    case TQuestion::WithoutImages:
+        StartRun(asked_, TRunKind::Immediate, QString(), true);
         return;
     }
-    LookUp(asked_, askedFor_);
 }
 
 void TChangeSession::LookUp(const TChangeRequest& request, TCheckPurpose purpose)
@@ -266,7 +263,7 @@ void TChangeSession::Checked(const TChangeRequest& request, TCheckPurpose purpos
     if (purpose == TCheckPurpose::Simulation && touched > kLargeSimulation) {
         // Its statements are the change's, and so are its time and its locks.
         SetState(TSessionState::Idle);
-        asking_ = askingToSimulate_ = true;
+        question_ = TQuestion::Simulation;
         asked_ = request;
         emit QuestionAsked(QStringLiteral("A simulação abrange %1 produtos: demora tanto como a própria alteração e, "
                                           "até ao fim, pode demorar e bloquear os postos que usam a base de dados. "
@@ -315,9 +312,8 @@ bool TChangeSession::LockInstallation(TRunKind kind)
     return false;
 }
 
-void TChangeSession::StartRun(const TChangeRequest& request, TRunKind kind, const QString& undoes)
+void TChangeSession::StartRun(const TChangeRequest& request, TRunKind kind, const QString& undoes, bool withoutImages)
 {
-    const bool withoutImages = std::exchange(withoutImages_, false);
     if (!LockInstallation(kind))
         return;
     runKind_ = kind;
@@ -505,8 +501,8 @@ void TChangeSession::Undo(const QString& id)
         emit Failed(e.text());
         return;
     }
-    asking_ = true;
-    askingToUndo_ = id;
+    question_ = TQuestion::Undo;
+    askedUndo_ = id;
     emit QuestionAsked(QStringLiteral("Desfazer a alteração de %1 (%2): %3? Os preços e as taxas voltam a ser os que "
                                       "eram antes dela; os produtos alterados depois dela ficam como estão.")
                            .arg(undoable.start.toString(QStringLiteral("dd/MM/yyyy HH:mm")), undoable.user,
@@ -578,7 +574,7 @@ void TChangeSession::RunDone(const TRunEnd& ended, const TSimulation& simulation
     }
     if (end.imagesFailed && !stopped_) {
         // Rolled back whole: nothing is held while the operator decides.
-        asking_ = askingWithoutImages_ = true;
+        question_ = TQuestion::WithoutImages;
         asked_ = runRequest_;
         emit QuestionAsked(QStringLiteral("Não foi possível gravar as imagens da alteração, sem as quais ela não "
                                           "poderá ser desfeita pelo programa (%1). Nada foi alterado. Fazer a "

@@ -262,7 +262,8 @@ private:
     QString InstallationFolder() const;
     // False, having told why, when another process is changing the installation.
     bool LockInstallation(TRunKind kind);
-    void StartRun(const TChangeRequest& request, TRunKind kind, const QString& undoes = QString());
+    void StartRun(const TChangeRequest& request, TRunKind kind, const QString& undoes = QString(),
+                  bool withoutImages = false);
     // After a run's job, on the database thread: a cancelled connection is dropped.
     void Settle(TDbConnection& db);
     void RunDone(const TRunEnd& end, const TSimulation& simulation = {});
@@ -300,16 +301,14 @@ private:
     // The installation's, from detection or from the resumed schedule: what the record names.
     QString connectionString_;
 
-    // The check between its question and the answer; a simulation of many products asks too.
-    bool asking_ = false;
-    bool askingToSimulate_ = false;
-    // An undo between its question and the answer; a change now whose images could not be
-    // written, asked whether to go on without them.
-    QString askingToUndo_;
-    bool askingWithoutImages_ = false;
-    bool withoutImages_ = false;
+    // The question between its asking and the answer, and what a "Sim" goes on to: the check
+    // (askedFor_), a simulation of many products, an undo (askedUndo_), or a change now whose
+    // images could not be written, without them.
+    enum class TQuestion { None, Check, Simulation, Undo, WithoutImages };
+    TQuestion question_ = TQuestion::None;
     TChangeRequest asked_;
     TCheckPurpose askedFor_ = TCheckPurpose::ChangeNow;
+    QString askedUndo_;
 
     // The run under way, or the last one.
     TRunKind runKind_ = TRunKind::Immediate;

@@ -230,15 +230,16 @@ void UndoProducts(TSender& out, const TChangeImage& image, TUndoResult& result, 
     });
 }
 
-// The products that carry rate in any of the rate columns the change wrote.
+// The products that carry rate in any of the rate columns the change wrote. The images keep
+// no roles; the rate columns are told by their names, whatever type the server gave them
+// (some keep rates as NUMERIC).
 bool Carried(TSender& out, const TChangeImage& image, const QString& rate)
 {
     QStringList terms;
     const TImageTable& products = image.table(kProducts);
-    for (int i = 0; i < products.columns.size(); ++i)
-        if (products.columns[i].startsWith(QLatin1String("iva"), Qt::CaseInsensitive)
-            && products.kinds.value(i) == TColumnKind::Integer)
-            terms << products.columns[i] + QStringLiteral(" = ") + rate;
+    for (const QString& column : products.columns)
+        if (!products.identity.contains(column) && column.startsWith(QLatin1String("iva"), Qt::CaseInsensitive))
+            terms << column + QStringLiteral(" = ") + rate;
     if (terms.isEmpty())
         return false;
     TOpenRead read(out.db(), QStringLiteral("SELECT COUNT(*) AS n FROM produtos WHERE ") + terms.join(QStringLiteral(" OR ")));

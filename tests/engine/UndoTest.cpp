@@ -52,6 +52,11 @@ private slots:
             << Request("Varlo", {On("13", "24", "24%")}, "v") << QStringList()
             << "INSERT INTO produtos (codigo, iva, ivacompra, precovenda, precocompra) VALUES ('novo', 24, 24, 1, 1)"
             << 0;
+        QTest::newRow("a new product at the new rate in a NUMERIC rate column keeps it")
+            << Request("Quibon", {On("13", "24", "24%")}, "v") << QStringList{"iva2", "ivarevenda NUMERIC(15,4)"}
+            << "INSERT INTO produtos (codigo, iva, ivacompra, iva2, ivarevenda, precovenda, precocompra) "
+               "VALUES ('novo', 6, 6, 6, 24, 1, 1)"
+            << 0;
     }
 
     void undo()

@@ -2,9 +2,9 @@
 
 #include "ChangeSteps.h"
 #include "PagedRead.h"
+#include "ProductCsv.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QMap>
 #include <QPair>
 #include <map>
@@ -91,15 +91,13 @@ public:
 
     void Add(TDbConnection& db, const TImagedRow& row)
     {
-        if (!file_.isOpen()) {
-            file_.setFileName(path_);
-            if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate))
-                throw TFileError(QStringLiteral("Não foi possível gravar o ficheiro ") + path_);
+        if (!file_) {
+            file_ = std::make_unique<TProductCsv>(path_, QStringLiteral("Não foi possível gravar o ficheiro "));
             QStringList header = table_.identity;
             for (const QString& column : table_.columns)
                 if (!table_.identity.contains(column))
                     header << column + QStringLiteral(" depois da alteração") << column + QStringLiteral(" agora");
-            file_.write("\xEF\xBB\xBF" + (header.join(u';') + QStringLiteral("\r\n")).toUtf8());
+            file_->Header(header);
         }
         // What the product holds now: nothing when it was removed.
         QStringList now;
@@ -109,37 +107,37 @@ public:
         read.where = IdentityHolds(table_, row.after);
         read.exact = true;
         ReadPaged(db, read, [&](const QStringList& found) { now = found; });
-        QStringList fields;
-        for (const QString& column : table_.identity)
-            fields << Field(row.after.value(table_.columns.indexOf(column)), column);
+        for (const QString& column : table_.identity) {
+            const int i = int(table_.columns.indexOf(column));
+            file_->Field(row.after.value(i), Number(i));
+        }
         for (int i = 0; i < table_.columns.size(); ++i)
-            if (!table_.identity.contains(table_.columns[i]))
-                fields << Field(row.after.value(i), table_.columns[i]) << Field(now.value(i), table_.columns[i]);
-        file_.write((fields.join(u';') + QStringLiteral("\r\n")).toUtf8());
+            if (!table_.identity.contains(table_.columns[i])) {
+                file_->Field(row.after.value(i), Number(i));
+                file_->Field(now.value(i), Number(i));
+            }
+        file_->EndLine();
     }
 
+    // The file's path once it is whole; empty when no product was left.
     QString Close()
     {
-        if (!file_.isOpen())
+        if (!file_)
             return QString();
-        file_.close();
+        file_->Close();
         return path_;
     }
 
 private:
-    QString Field(const QString& value, const QString& column) const
+    bool Number(int column) const
     {
-        const TColumnKind kind = table_.kinds.value(table_.columns.indexOf(column));
-        if (kind == TColumnKind::Decimal || kind == TColumnKind::Float)
-            return QString(value).replace(u'.', u',');
-        if (value.contains(u';') || value.contains(u'"'))
-            return u'"' + QString(value).replace(u'"', QStringLiteral("\"\"")) + u'"';
-        return value;
+        const TColumnKind kind = table_.kinds.value(column);
+        return kind == TColumnKind::Decimal || kind == TColumnKind::Float;
     }
 
     QString path_;
     const TImageTable& table_;
-    QFile file_;
+    std::unique_ptr<TProductCsv> file_;
 };
 
 // The statement that puts one product back, for products whose values after the change are

@@ -480,8 +480,6 @@ TChangeImage::TChangeImage(const QString& path) : d(std::make_unique<Impl>())
 
 TChangeImage::~TChangeImage() = default;
 
-QString TChangeImage::path() const { return d->path; }
-QString TChangeImage::runId() const { return d->runId; }
 const TChangeRequest& TChangeImage::request() const { return d->request; }
 const TImageTable& TChangeImage::table(int index) const { return d->tables[index]; }
 qint64 TChangeImage::ProductCount() const { return d->products; }

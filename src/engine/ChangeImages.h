@@ -67,8 +67,6 @@ public:
     explicit TChangeImage(const QString& path);
     ~TChangeImage();
 
-    QString path() const;
-    QString runId() const;
     const TChangeRequest& request() const;
     const TImageTable& table(int index) const;
     // The rows of the rate table, iva_apagar and configpostos (few), paired by identity.

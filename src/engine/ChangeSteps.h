@@ -1,6 +1,6 @@
 #pragma once
 // The three steps of one rate row and the few ways they talk to the database. Internal to
-// the engine: callers go through RunRow / RunChange.
+// the engine: callers go through RunChange.
 
 #include "ChangeRun.h"
 #include "RunObserver.h"

@@ -172,7 +172,6 @@ void TProductImages::ReadBefore(TDbConnection& db)
     beforeStore_ = OpenStore();
     Read(db, layout_.filter, [&](const QStringList& pairing, const QStringList& values) {
         beforeStore_->stream << pairing << values;
-        ++before_;
     });
     beforeStore_->flush();
 }

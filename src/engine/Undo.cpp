@@ -51,13 +51,13 @@ class TSender {
 public:
     TSender(TDbConnection& db, TRunObserver* observer) : db_(db), observer_(observer) {}
 
-    qint64 Send(const QString& sql, bool reported = true)
+    qint64 Send(const QString& sql)
     {
         QElapsedTimer timer;
         timer.start();
         SendCommand(db_, sql);
         const qint64 rows = db_.RowsAffected();
-        if (reported && observer_)
+        if (observer_)
             observer_->StatementDone({sql, TStatementKind::Command, rows, timer.nsecsElapsed() / 1000, 0, ++done_, 0, {}});
         return rows;
     }

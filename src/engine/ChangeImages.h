@@ -26,6 +26,13 @@ struct TImageTable {
     QStringList identity;
 };
 
+// The values of a row's identity columns.
+QStringList IdentityOf(const TImageTable& table, const QStringList& row);
+// "c = v", or "c IS NULL" where v is NULL: what a row must hold to be taken as the image's.
+QString Holds(const QString& column, const QString& value, TColumnKind kind);
+// Holds for each identity column of row, joined by AND.
+QString IdentityHolds(const TImageTable& table, const QStringList& row);
+
 enum TImageTableIndex { kRates, kDeletedRates, kTerminals, kProducts, kImageTables };
 
 // The file of a run's images, beside its record: "TaxasIVA.<id>.imagens".

@@ -56,8 +56,7 @@ TImageLayout ProductImageLayout(TDbConnection& db, const TChangeRequest& request
     };
 
     const TAppKind app = request.app;
-    const QString sale = IsMeltra(app) ? QStringLiteral("ivavenda") : QStringLiteral("iva");
-    add(TImageColumn::Rate, sale);
+    add(TImageColumn::Rate, SaleRateColumn(app));
     add(TImageColumn::Rate, QStringLiteral("ivacompra"));
     if (IsQuibon(app)) {
         add(TImageColumn::Rate, QStringLiteral("iva2"));

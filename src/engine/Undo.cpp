@@ -12,27 +12,11 @@
 
 namespace {
 
-// "c = v", or "c IS NULL" where v is NULL: what a row must hold to be taken as the image's.
-QString Holds(const QString& column, const QString& value, TColumnKind kind)
-{
-    return value.isNull() ? column + QStringLiteral(" IS NULL") : column + QStringLiteral(" = ") + SqlLiteral(value, kind);
-}
-
 QString AllHold(const TImageTable& table, const QStringList& row)
 {
     QStringList terms;
     for (int i = 0; i < table.columns.size(); ++i)
         terms << Holds(table.columns[i], row.value(i), table.kinds.value(i));
-    return terms.join(QStringLiteral(" AND "));
-}
-
-QString IdentityHolds(const TImageTable& table, const QStringList& row)
-{
-    QStringList terms;
-    for (const QString& column : table.identity) {
-        const int i = int(table.columns.indexOf(column));
-        terms << Holds(column, row.value(i), table.kinds.value(i));
-    }
     return terms.join(QStringLiteral(" AND "));
 }
 
@@ -338,7 +322,7 @@ TUndoResult UndoChange(TDbConnection& db, const TChangeImage& image, const TRunH
     TLeftFile left(leftPath, image.table(kProducts));
     InOneTransaction(db, hooks, [&] {
         // The rows read stay as read until the commit.
-        out.Send(QStringLiteral("UPDATE iva SET factor = factor WHERE 1 = 0"));
+        out.Send(kWriteLock);
         if (hooks.afterBegin) hooks.afterBegin();
         UndoProducts(out, image, result, left, hooks.observer);
         UndoRates(out, image, result);

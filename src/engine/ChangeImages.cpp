@@ -18,9 +18,6 @@ const QByteArray kEnd = "FIM";
 constexpr quint32 kVersion = 2;
 constexpr quint8 kSectionEnd = 0xFF;
 
-const QStringList kTerminalKeys = {QStringLiteral("IVA POR DEFEITO"), QStringLiteral("IVA NO CONSUMO MINIMO"),
-                                   QStringLiteral("IVA AO BALCAO")};
-
 QString Listed(const QStringList& values)
 {
     return u'(' + values.join(QStringLiteral(", ")) + u')';
@@ -78,15 +75,6 @@ void ReadRequest(QDataStream& in, TChangeRequest& r)
         in >> row.enabled >> row.existing >> row.replacement >> row.description;
     in >> r.options.keepCurrentRate >> r.options.purchasePrices >> r.options.salePrices >> r.options.roundPrices
         >> r.options.places;
-}
-
-// The values of a row's identity columns.
-QStringList IdentityOf(const TImageTable& table, const QStringList& row)
-{
-    QStringList values;
-    for (const QString& column : table.identity)
-        values << row.value(table.columns.indexOf(column));
-    return values;
 }
 
 constexpr quint32 kNullValue = 0xFFFFFFFF;
@@ -186,6 +174,29 @@ bool ReadRowStart(QDataStream& in, quint32 version, int columns, QStringList* st
 
 }  // namespace
 
+QStringList IdentityOf(const TImageTable& table, const QStringList& row)
+{
+    QStringList values;
+    for (const QString& column : table.identity)
+        values << row.value(table.columns.indexOf(column));
+    return values;
+}
+
+QString Holds(const QString& column, const QString& value, TColumnKind kind)
+{
+    return value.isNull() ? column + QStringLiteral(" IS NULL") : column + QStringLiteral(" = ") + SqlLiteral(value, kind);
+}
+
+QString IdentityHolds(const TImageTable& table, const QStringList& row)
+{
+    QStringList terms;
+    for (const QString& column : table.identity) {
+        const int i = int(table.columns.indexOf(column));
+        terms << Holds(column, row.value(i), table.kinds.value(i));
+    }
+    return terms.join(QStringLiteral(" AND "));
+}
+
 QString ChangeImagePath(const QString& recordPath, const QString& runId)
 {
     return QDir(QFileInfo(recordPath).absolutePath()).filePath(QStringLiteral("TaxasIVA.%1.imagens").arg(runId));
@@ -259,15 +270,14 @@ bool TChangeImageWriter::ReadBefore(TDbConnection& db)
 
     // A write transaction from here on: the rows read stay as read until the commit, and no
     // other writer can come between the images and the change's own statements.
-    SendCommand(db, QStringLiteral("UPDATE iva SET factor = factor WHERE 1 = 0"));
+    SendCommand(db, kWriteLock);
 
-    QStringList oldRates, rates, typed;
+    QStringList oldRates, rates;
     for (const TRatePair& row : r.rows) {
         if (!row.enabled)
             continue;
         oldRates << row.existing;
         rates << row.existing << row.replacement;
-        typed << row.existing << row.replacement;
     }
     TImageTable& iva = d->tables[kRates];
     iva.name = QStringLiteral("iva");
@@ -289,7 +299,7 @@ bool TChangeImageWriter::ReadBefore(TDbConnection& db)
                 if (c.compare(QLatin1String("valor"), Qt::CaseInsensitive) != 0)
                     terminals.identity << c;
         d->where[kTerminals] = QStringLiteral("chave IN ") + Listed(Quoted(kTerminalKeys))
-                               + QStringLiteral(" AND valor IN ") + Listed(Quoted(typed));
+                               + QStringLiteral(" AND valor IN ") + Listed(Quoted(rates));
     }
     TImageTable& products = d->tables[kProducts];
     products.name = QStringLiteral("produtos");
@@ -480,8 +490,6 @@ TChangeImage::TChangeImage(const QString& path) : d(std::make_unique<Impl>())
 
 TChangeImage::~TChangeImage() = default;
 
-QString TChangeImage::path() const { return d->path; }
-QString TChangeImage::runId() const { return d->runId; }
 const TChangeRequest& TChangeImage::request() const { return d->request; }
 const TImageTable& TChangeImage::table(int index) const { return d->tables[index]; }
 qint64 TChangeImage::ProductCount() const { return d->products; }

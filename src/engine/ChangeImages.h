@@ -26,6 +26,13 @@ struct TImageTable {
     QStringList identity;
 };
 
+// The values of a row's identity columns.
+QStringList IdentityOf(const TImageTable& table, const QStringList& row);
+// "c = v", or "c IS NULL" where v is NULL: what a row must hold to be taken as the image's.
+QString Holds(const QString& column, const QString& value, TColumnKind kind);
+// Holds for each identity column of row, joined by AND.
+QString IdentityHolds(const TImageTable& table, const QStringList& row);
+
 enum TImageTableIndex { kRates, kDeletedRates, kTerminals, kProducts, kImageTables };
 
 // The file of a run's images, beside its record: "TaxasIVA.<id>.imagens".
@@ -67,8 +74,6 @@ public:
     explicit TChangeImage(const QString& path);
     ~TChangeImage();
 
-    QString path() const;
-    QString runId() const;
     const TChangeRequest& request() const;
     const TImageTable& table(int index) const;
     // The rows of the rate table, iva_apagar and configpostos (few), paired by identity.

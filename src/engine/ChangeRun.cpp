@@ -7,11 +7,10 @@
 
 namespace {
 
-// " da primeira linha" and so on; nothing when the row's place is not known.
+// " da primeira linha" and so on.
 QString RowLabel(int rowIndex)
 {
     static const char* const ordinals[] = {"primeira", "segunda", "terceira"};
-    if (rowIndex < 0 || rowIndex > 2) return QString();
     return QStringLiteral(" da %1 linha").arg(QString::fromUtf8(ordinals[rowIndex]));
 }
 
@@ -188,14 +187,6 @@ static void RunRows(TStatementSink& out, const TChangeRequest& request, TRunKind
         const qint64 moved = RunValidatedRow(out, row, request.options, request.app, variant);
         if (after) after(i, moved);
     }
-}
-
-void RunRow(TDbConnection& db, const TRatePair& row, const TChangeOptions& options,
-            const TAppKind& app, TRunVariant variant)
-{
-    ValidateRowTexts(row, -1, options);
-    TDatabaseSink out(db, nullptr, nullptr);
-    RunValidatedRow(out, row, options, app, variant);
 }
 
 void InOneTransaction(TDbConnection& db, const TRunHooks& hooks, const std::function<bool()>& body)

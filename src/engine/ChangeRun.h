@@ -8,10 +8,6 @@ class TDbConnection;
 // Which statements a row sends differs only on Quibon, in the first row of a scheduled run.
 enum class TRunVariant { ChangeRun, ScheduledFirstRow, ScheduledLaterRow };
 
-// The row sequence for one ticked row: rate table, prices and rounding, reassignment.
-void RunRow(TDbConnection& db, const TRatePair& row, const TChangeOptions& options,
-            const TAppKind& app, TRunVariant variant);
-
 // A simulation sends the statements of a change now, then rolls them back; an undo puts back
 // what an earlier change replaced, from its images, at once or as a schedule's second stage.
 enum class TRunKind { Immediate, Scheduled, Simulation, Undo, ScheduledUndo };

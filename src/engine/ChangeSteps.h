@@ -1,6 +1,6 @@
 #pragma once
 // The three steps of one rate row and the few ways they talk to the database. Internal to
-// the engine: callers go through RunRow / RunChange.
+// the engine: callers go through RunChange.
 
 #include "ChangeRun.h"
 #include "RunObserver.h"
@@ -13,6 +13,16 @@ class TDbConnection;
 
 // The one read that tells which optional columns the product table has.
 extern const QString kProductProbe;
+
+// A command that writes nothing but makes the transaction a writer's: the rows it then reads
+// stay as read until the commit, and no other writer comes between.
+extern const QString kWriteLock;
+
+// The keys of configpostos whose values are the terminals' default rates.
+extern const QStringList kTerminalKeys;
+
+// The product column of the sale rate: ivavenda on Meltra, iva elsewhere.
+QString SaleRateColumn(TAppKind app);
 
 // Sends a command and waits for it.
 void SendCommand(TDbConnection& db, const QString& sql);

@@ -8,14 +8,6 @@ namespace {
 
 constexpr int kProductsAtOnce = 500;
 
-QStringList IdentityOf(const TImageTable& table, const QStringList& row)
-{
-    QStringList values;
-    for (const QString& column : table.identity)
-        values << row.value(table.columns.indexOf(column));
-    return values;
-}
-
 // How the rows seen so far compare with the two images. A row the change did not alter
 // (equal in both) says nothing either way.
 struct TTally {
@@ -50,14 +42,8 @@ QHash<QStringList, QStringList> CurrentRows(TDbConnection& db, const TImageTable
 QString KeyIn(const TImageTable& products, const QList<TImagedRow>& chunk)
 {
     QStringList any;
-    for (const TImagedRow& row : chunk) {
-        QStringList terms;
-        const QStringList key = IdentityOf(products, row.before);
-        for (int i = 0; i < key.size(); ++i)
-            terms << products.identity[i] + QStringLiteral(" = ")
-                         + SqlLiteral(key[i], products.kinds.value(products.columns.indexOf(products.identity[i])));
-        any << u'(' + terms.join(QStringLiteral(" AND ")) + u')';
-    }
+    for (const TImagedRow& row : chunk)
+        any << u'(' + IdentityHolds(products, row.before) + u')';
     return any.join(QStringLiteral(" OR "));
 }
 

@@ -56,8 +56,7 @@ TImageLayout ProductImageLayout(TDbConnection& db, const TChangeRequest& request
     };
 
     const TAppKind app = request.app;
-    const QString sale = IsMeltra(app) ? QStringLiteral("ivavenda") : QStringLiteral("iva");
-    add(TImageColumn::Rate, sale);
+    add(TImageColumn::Rate, SaleRateColumn(app));
     add(TImageColumn::Rate, QStringLiteral("ivacompra"));
     if (IsQuibon(app)) {
         add(TImageColumn::Rate, QStringLiteral("iva2"));
@@ -172,7 +171,6 @@ void TProductImages::ReadBefore(TDbConnection& db)
     beforeStore_ = OpenStore();
     Read(db, layout_.filter, [&](const QStringList& pairing, const QStringList& values) {
         beforeStore_->stream << pairing << values;
-        ++before_;
     });
     beforeStore_->flush();
 }

@@ -51,13 +51,10 @@ public:
     TProductImages(const TProductImages&) = delete;
     TProductImages& operator=(const TProductImages&) = delete;
 
-    const TImageLayout& layout() const { return layout_; }
-
     // Inside the transaction, before the change's first statement: every product it may touch.
     void ReadBefore(TDbConnection& db);
     // Which of the layout's pairing columns hold numbers, as the driver described them.
     const QList<bool>& numericPairing() const { return numericPairing_; }
-    qint64 productsBefore() const { return before_; }
 
     // After the change's last statement: the table as it leaves it. Nothing but the reads is
     // done before the transaction ends, since its locks hold the tills meanwhile.
@@ -81,6 +78,5 @@ private:
     QList<bool> numericPairing_;
     std::unique_ptr<Store> beforeStore_;
     std::unique_ptr<Store> afterStore_;
-    qint64 before_ = 0;
     qint64 unpaired_ = 0;
 };

@@ -8,11 +8,6 @@
 
 namespace {
 
-QString SaleRateColumn(TAppKind app)
-{
-    return IsMeltra(app) ? QStringLiteral("ivavenda") : QStringLiteral("iva");
-}
-
 // Products per rate in one rate column: rate -> count.
 QMap<qint64, qint64> CountsBy(TDbConnection& db, const QString& column)
 {

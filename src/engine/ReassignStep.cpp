@@ -1,5 +1,13 @@
 #include "ChangeSteps.h"
 
+const QStringList kTerminalKeys = {QStringLiteral("IVA POR DEFEITO"), QStringLiteral("IVA NO CONSUMO MINIMO"),
+                                   QStringLiteral("IVA AO BALCAO")};
+
+QString SaleRateColumn(TAppKind app)
+{
+    return IsMeltra(app) ? QStringLiteral("ivavenda") : QStringLiteral("iva");
+}
+
 qint64 ReassignRates(TStatementSink& out, const QString& oldRate, const QString& newRate,
                    const TAppKind& app, TRunVariant variant)
 {
@@ -45,10 +53,9 @@ qint64 ReassignRates(TStatementSink& out, const QString& oldRate, const QString&
 
     // The terminals keep their defaults as text: only a value written exactly as the old
     // rate was typed is moved ("06" does not match a stored "6").
-    static const char* const keys[] = {"IVA POR DEFEITO", "IVA NO CONSUMO MINIMO", "IVA AO BALCAO"};
-    for (const char* key : keys)
+    for (const QString& key : kTerminalKeys)
         out.Command(QStringLiteral("UPDATE configpostos SET valor = '") + newRate + QStringLiteral("' WHERE (chave = '")
-                        + QLatin1String(key) + QStringLiteral("') AND (valor = '") + oldRate + QStringLiteral("')"),
-                    {TStatementWhat::TerminalDefault, QLatin1String(key)});
+                        + key + QStringLiteral("') AND (valor = '") + oldRate + QStringLiteral("')"),
+                    {TStatementWhat::TerminalDefault, key});
     return moved;
 }

@@ -1,37 +1,15 @@
 #include "Simulation.h"
 
+#include "ProductCsv.h"
 #include "RequestText.h"
 #include "TDbConnection.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QStringConverter>
 #include <charconv>
 #include <cmath>
 
 namespace {
-
-// A value as a Portuguese spreadsheet reads it, onto line: numbers with a decimal comma, text
-// quoted where it holds a separator, a quote or a line break.
-void AppendCsvValue(QString& line, const QString& value, bool number)
-{
-    if (value.isNull())
-        return;
-    if (number) {
-        const qsizetype start = line.size();
-        line += value;
-        QChar* c = line.data() + start;
-        for (QChar* end = line.data() + line.size(); c != end; ++c)
-            if (*c == u'.')
-                *c = u',';
-        return;
-    }
-    if (value.contains(u';') || value.contains(u'"') || value.contains(u'\n') || value.contains(u'\r')) {
-        line += u'"' + QString(value).replace(u'"', QStringLiteral("\"\"")) + u'"';
-        return;
-    }
-    line += value;
-}
 
 // A number as the driver writes it ("12.3456", "-1", "1.5e-05"), read without a detour through
 // the locale: millions of them pass here.
@@ -104,7 +82,7 @@ class TProductTally {
 public:
     TProductTally(TSimulation& result, const TChangeRequest& request, const QString& csvPath,
                   const QList<bool>& numericKey)
-        : result_(result), numericKey_(numericKey), file_(csvPath)
+        : result_(result), numericKey_(numericKey)
     {
         const TImageLayout& layout = result_.layout;
         named_ = !layout.key.isEmpty();
@@ -124,14 +102,11 @@ public:
             numberColumns_.push_back(column.role != TImageColumn::Other || column.name == QLatin1String("id"));
         if (!named_)
             return;
-        if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            throw TFileError(QStringLiteral("Não foi possível gravar o ficheiro da simulação ") + csvPath);
-        // The byte-order mark tells Excel the file is UTF-8.
-        pending_ = QString(QChar(0xFEFF));
+        file_ = std::make_unique<TProductCsv>(csvPath, QStringLiteral("Não foi possível gravar o ficheiro da simulação "));
         QStringList header = layout.key;
         for (const TImageColumn& column : layout.columns)
             header << column.name + QStringLiteral(" antes") << column.name + QStringLiteral(" depois");
-        pending_ += header.join(u';') + QStringLiteral("\r\n");
+        file_->Header(header);
     }
 
     void Add(const TProductChange& change)
@@ -143,43 +118,24 @@ public:
             return;
         if (result_.sample.size() < kSampleSize)
             result_.sample << change;
-        line_.clear();
-        for (int i = 0; i < change.pairing.size(); ++i) {
-            if (i > 0)
-                line_ += u';';
-            AppendCsvValue(line_, change.pairing[i], numericKey_.value(i));
-        }
+        for (int i = 0; i < change.pairing.size(); ++i)
+            file_->Field(change.pairing[i], numericKey_.value(i));
         for (int i = 0; i < change.before.size(); ++i) {
-            line_ += u';';
-            AppendCsvValue(line_, change.before[i], numberColumns_[i]);
-            line_ += u';';
-            AppendCsvValue(line_, change.after.value(i), numberColumns_[i]);
+            file_->Field(change.before[i], numberColumns_[i]);
+            file_->Field(change.after.value(i), numberColumns_[i]);
         }
-        line_ += QStringLiteral("\r\n");
-        pending_ += line_;
-        if (pending_.size() > 1 << 16)
-            Write();
+        file_->EndLine();
     }
 
     void Close()
     {
         if (!named_)
             return;
-        Write();
-        file_.close();
-        if (!written_ || file_.error() != QFileDevice::NoError)
-            throw TFileError(QStringLiteral("Não foi possível gravar o ficheiro da simulação ") + file_.fileName());
-        result_.productsFile = file_.fileName();
+        file_->Close();
+        result_.productsFile = file_->path();
     }
 
 private:
-    // The lines gathered so far, to the file in one write.
-    void Write()
-    {
-        const QByteArray bytes = pending_.toUtf8();
-        written_ = written_ && file_.write(bytes) == bytes.size();
-        pending_.clear();
-    }
 
     // The exact conversion of an old price follows the product's rate through the rows, as
     // the change moves it: 6 to 13 in row 1 and 13 to 23 in row 2 make one factor of 1.23/1.06.
@@ -216,10 +172,7 @@ private:
     std::vector<std::pair<int, int>> steps_;   // old and new rate of each ticked row, in order
     std::vector<std::pair<int, int>> prices_;  // a price's column and its rate's column
     std::vector<bool> numberColumns_;
-    QString line_;
-    QString pending_;
-    bool written_ = true;
-    QFile file_;
+    std::unique_ptr<TProductCsv> file_;
 };
 
 }  // namespace

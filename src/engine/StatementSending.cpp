@@ -2,6 +2,7 @@
 #include "TDbConnection.h"
 
 const QString kProductProbe = QStringLiteral("SELECT TOP 1 * FROM produtos");
+const QString kWriteLock = QStringLiteral("UPDATE iva SET factor = factor WHERE 1 = 0");
 
 void SendCommand(TDbConnection& db, const QString& sql)
 {

@@ -2,9 +2,9 @@
 
 #include "ChangeSteps.h"
 #include "PagedRead.h"
+#include "ProductCsv.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QMap>
 #include <QPair>
 #include <map>
@@ -12,27 +12,11 @@
 
 namespace {
 
-// "c = v", or "c IS NULL" where v is NULL: what a row must hold to be taken as the image's.
-QString Holds(const QString& column, const QString& value, TColumnKind kind)
-{
-    return value.isNull() ? column + QStringLiteral(" IS NULL") : column + QStringLiteral(" = ") + SqlLiteral(value, kind);
-}
-
 QString AllHold(const TImageTable& table, const QStringList& row)
 {
     QStringList terms;
     for (int i = 0; i < table.columns.size(); ++i)
         terms << Holds(table.columns[i], row.value(i), table.kinds.value(i));
-    return terms.join(QStringLiteral(" AND "));
-}
-
-QString IdentityHolds(const TImageTable& table, const QStringList& row)
-{
-    QStringList terms;
-    for (const QString& column : table.identity) {
-        const int i = int(table.columns.indexOf(column));
-        terms << Holds(column, row.value(i), table.kinds.value(i));
-    }
     return terms.join(QStringLiteral(" AND "));
 }
 
@@ -51,13 +35,13 @@ class TSender {
 public:
     TSender(TDbConnection& db, TRunObserver* observer) : db_(db), observer_(observer) {}
 
-    qint64 Send(const QString& sql, bool reported = true)
+    qint64 Send(const QString& sql)
     {
         QElapsedTimer timer;
         timer.start();
         SendCommand(db_, sql);
         const qint64 rows = db_.RowsAffected();
-        if (reported && observer_)
+        if (observer_)
             observer_->StatementDone({sql, TStatementKind::Command, rows, timer.nsecsElapsed() / 1000, 0, ++done_, 0, {}});
         return rows;
     }
@@ -91,15 +75,13 @@ public:
 
     void Add(TDbConnection& db, const TImagedRow& row)
     {
-        if (!file_.isOpen()) {
-            file_.setFileName(path_);
-            if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate))
-                throw TFileError(QStringLiteral("Não foi possível gravar o ficheiro ") + path_);
+        if (!file_) {
+            file_ = std::make_unique<TProductCsv>(path_, QStringLiteral("Não foi possível gravar o ficheiro "));
             QStringList header = table_.identity;
             for (const QString& column : table_.columns)
                 if (!table_.identity.contains(column))
                     header << column + QStringLiteral(" depois da alteração") << column + QStringLiteral(" agora");
-            file_.write("\xEF\xBB\xBF" + (header.join(u';') + QStringLiteral("\r\n")).toUtf8());
+            file_->Header(header);
         }
         // What the product holds now: nothing when it was removed.
         QStringList now;
@@ -109,37 +91,37 @@ public:
         read.where = IdentityHolds(table_, row.after);
         read.exact = true;
         ReadPaged(db, read, [&](const QStringList& found) { now = found; });
-        QStringList fields;
-        for (const QString& column : table_.identity)
-            fields << Field(row.after.value(table_.columns.indexOf(column)), column);
+        for (const QString& column : table_.identity) {
+            const int i = int(table_.columns.indexOf(column));
+            file_->Field(row.after.value(i), Number(i));
+        }
         for (int i = 0; i < table_.columns.size(); ++i)
-            if (!table_.identity.contains(table_.columns[i]))
-                fields << Field(row.after.value(i), table_.columns[i]) << Field(now.value(i), table_.columns[i]);
-        file_.write((fields.join(u';') + QStringLiteral("\r\n")).toUtf8());
+            if (!table_.identity.contains(table_.columns[i])) {
+                file_->Field(row.after.value(i), Number(i));
+                file_->Field(now.value(i), Number(i));
+            }
+        file_->EndLine();
     }
 
+    // The file's path once it is whole; empty when no product was left.
     QString Close()
     {
-        if (!file_.isOpen())
+        if (!file_)
             return QString();
-        file_.close();
+        file_->Close();
         return path_;
     }
 
 private:
-    QString Field(const QString& value, const QString& column) const
+    bool Number(int column) const
     {
-        const TColumnKind kind = table_.kinds.value(table_.columns.indexOf(column));
-        if (kind == TColumnKind::Decimal || kind == TColumnKind::Float)
-            return QString(value).replace(u'.', u',');
-        if (value.contains(u';') || value.contains(u'"'))
-            return u'"' + QString(value).replace(u'"', QStringLiteral("\"\"")) + u'"';
-        return value;
+        const TColumnKind kind = table_.kinds.value(column);
+        return kind == TColumnKind::Decimal || kind == TColumnKind::Float;
     }
 
     QString path_;
     const TImageTable& table_;
-    QFile file_;
+    std::unique_ptr<TProductCsv> file_;
 };
 
 // The statement that puts one product back, for products whose values after the change are
@@ -230,15 +212,16 @@ void UndoProducts(TSender& out, const TChangeImage& image, TUndoResult& result, 
     });
 }
 
-// The products that carry rate in any of the rate columns the change wrote.
+// The products that carry rate in any of the rate columns the change wrote. The images keep
+// no roles; the rate columns are told by their names, whatever type the server gave them
+// (some keep rates as NUMERIC).
 bool Carried(TSender& out, const TChangeImage& image, const QString& rate)
 {
     QStringList terms;
     const TImageTable& products = image.table(kProducts);
-    for (int i = 0; i < products.columns.size(); ++i)
-        if (products.columns[i].startsWith(QLatin1String("iva"), Qt::CaseInsensitive)
-            && products.kinds.value(i) == TColumnKind::Integer)
-            terms << products.columns[i] + QStringLiteral(" = ") + rate;
+    for (const QString& column : products.columns)
+        if (!products.identity.contains(column) && column.startsWith(QLatin1String("iva"), Qt::CaseInsensitive))
+            terms << column + QStringLiteral(" = ") + rate;
     if (terms.isEmpty())
         return false;
     TOpenRead read(out.db(), QStringLiteral("SELECT COUNT(*) AS n FROM produtos WHERE ") + terms.join(QStringLiteral(" OR ")));
@@ -339,7 +322,7 @@ TUndoResult UndoChange(TDbConnection& db, const TChangeImage& image, const TRunH
     TLeftFile left(leftPath, image.table(kProducts));
     InOneTransaction(db, hooks, [&] {
         // The rows read stay as read until the commit.
-        out.Send(QStringLiteral("UPDATE iva SET factor = factor WHERE 1 = 0"));
+        out.Send(kWriteLock);
         if (hooks.afterBegin) hooks.afterBegin();
         UndoProducts(out, image, result, left, hooks.observer);
         UndoRates(out, image, result);

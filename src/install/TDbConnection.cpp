@@ -507,12 +507,12 @@ TDbConnection::TRowsRead TDbConnection::ReadRows(const std::function<void(const 
                 kind = SqliteKindOf(QString::fromUtf16(reinterpret_cast<const char16_t*>(declared)));
         }
         read.kinds << kind;
-        read.numeric << (kind == TColumnKind::Integer || kind == TColumnKind::Decimal || kind == TColumnKind::Float);
-        const SQLULEN chars = read.numeric.last() ? 64 : qBound<SQLULEN>(64, size + 1, 8000);
+        const bool numeric = kind == TColumnKind::Integer || kind == TColumnKind::Decimal || kind == TColumnKind::Float;
+        const SQLULEN chars = numeric ? 64 : qBound<SQLULEN>(64, size + 1, 8000);
         buffers[i].resize(chars);
         // As UTF-8 where SQLite holds a stray text in such a column; the server's own
         // characters are ASCII for numbers and moments alike.
-        bytes[i] = read.numeric.last() || narrow.value(i);
+        bytes[i] = numeric || narrow.value(i);
         SQLBindCol(stmt, SQLUSMALLINT(i + 1), bytes[i] ? SQL_C_CHAR : SQL_C_WCHAR, buffers[i].data(),
                    SQLLEN(chars * sizeof(char16_t)), &lengths[i]);
     }

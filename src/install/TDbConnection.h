@@ -60,12 +60,11 @@ public:
     void ExecSQL();                    // command; connects first when needed
     // Runs the statement text as a row-returning query and hands each row to each, its values
     // as the driver writes them as text (a null QString for NULL), in the result's column
-    // order; numeric tells which columns hold numbers. Made for reading many rows: straight
+    // order, with each column's kind. Made for reading many rows: straight
     // from ODBC into bound buffers. Connects first when needed; raises TDbError, or
     // TDbCancelled after a Cancel.
     struct TRowsRead {
         QStringList names;
-        QList<bool> numeric;
         QList<TColumnKind> kinds;
         qint64 rows = 0;
     };

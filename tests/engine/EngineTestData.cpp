@@ -1,5 +1,7 @@
 #include "EngineTestData.h"
 
+#include <QMap>
+
 TRatePair On(const QString& e, const QString& n, const QString& d) { return {true, e, n, d}; }
 TRatePair Off(const QString& e, const QString& n, const QString& d) { return {false, e, n, d}; }
 
@@ -30,13 +32,19 @@ void ShapeProducts(const TTempInstallation& inst, const QStringList& present)
     QStringList existing;
     for (const auto& row : inst.rows("PRAGMA table_info(produtos)"))
         existing << row.value(1).toString().toLower();
+    // A column named with its type ("ivarevenda NUMERIC") is made anew with that type, empty.
+    QMap<QString, QString> types;
+    for (const QString& entry : present)
+        types[entry.section(' ', 0, 0)] = entry.section(' ', 1);
     for (const QString& column : OptionalProductColumns()) {
-        const bool want = present.contains(column);
-        const bool has = existing.contains(column);
+        const bool want = types.contains(column);
+        const bool has = existing.contains(column) && types.value(column).isEmpty();
+        if (want && !has && existing.contains(column))
+            inst.exec(QStringLiteral("ALTER TABLE produtos DROP COLUMN %1").arg(column));
         if (want && !has) {
             const bool rate = column.startsWith("iva");
-            inst.exec(QStringLiteral("ALTER TABLE produtos ADD COLUMN %1 %2")
-                          .arg(column, rate ? "INTEGER" : "NUMERIC(15,4)"));
+            const QString type = types[column].isEmpty() ? (rate ? "INTEGER" : "NUMERIC(15,4)") : types[column];
+            inst.exec(QStringLiteral("ALTER TABLE produtos ADD COLUMN %1 %2").arg(column, type));
         } else if (!want && has) {
             inst.exec(QStringLiteral("ALTER TABLE produtos DROP COLUMN %1").arg(column));
         }

@@ -36,22 +36,34 @@ private slots:
         QTest::addColumn<QStringList>("columns");  // optional columns of produtos
         QTest::addColumn<QString>("meanwhile");    // done between the change and its undo
         QTest::addColumn<int>("left");             // products left as they are
+        QTest::addColumn<QString>("leftTo");       // where their file goes: "" a folder of the test's
         QTest::newRow("Varlo, chained rows, every option")
-            << Request("Varlo", {On("6", "13", "13%"), On("13", "23", "23%")}, "vcr") << QStringList() << "" << 0;
+            << Request("Varlo", {On("6", "13", "13%"), On("13", "23", "23%")}, "vcr") << QStringList() << "" << 0 << "";
         QTest::newRow("Meltra, keeping the old rate") << Request("Meltra", {On("13", "23", "nova")}, "kvr", "3")
-                                                      << QStringList{"pvp4", "pvpmeia4"} << "" << 0;
+                                                      << QStringList{"pvp4", "pvpmeia4"} << "" << 0 << "";
         QTest::newRow("Quibon, further rates and prices")
             << Request("Quibon", {On("23", "21", "21%"), On("6", "5", "5%")}, "vcr")
-            << QStringList{"iva2", "ivarevenda", "pvp2", "pvpmeia2"} << "" << 0;
+            << QStringList{"iva2", "ivarevenda", "pvp2", "pvpmeia2"} << "" << 0 << "";
         QTest::newRow("a product edited and one removed since")
             << Request("Varlo", {On("13", "23", "23%")}, "v") << QStringList()
             << "UPDATE produtos SET precovenda = 1 WHERE codigo = (SELECT MIN(codigo) FROM produtos WHERE iva = 23);"
                "DELETE FROM produtos WHERE codigo = (SELECT MAX(codigo) FROM produtos WHERE iva = 23)"
-            << 2;
+            << 2 << "";
         QTest::newRow("a new product at the new rate keeps it")
             << Request("Varlo", {On("13", "24", "24%")}, "v") << QStringList()
             << "INSERT INTO produtos (codigo, iva, ivacompra, precovenda, precocompra) VALUES ('novo', 24, 24, 1, 1)"
-            << 0;
+            << 0 << "";
+        QTest::newRow("a new product at the new rate in a NUMERIC rate column keeps it")
+            << Request("Quibon", {On("13", "24", "24%")}, "v") << QStringList{"iva2", "ivarevenda NUMERIC(15,4)"}
+            << "INSERT INTO produtos (codigo, iva, ivacompra, iva2, ivarevenda, precovenda, precocompra) "
+               "VALUES ('novo', 6, 6, 6, 24, 1, 1)"
+            << 0 << "";
+        // The file of the products left cannot be written whole: the undo fails and is rolled
+        // back rather than hand on a file cut short.
+        QTest::newRow("a full disk for the products left")
+            << Request("Varlo", {On("13", "23", "23%")}, "v") << QStringList()
+            << "UPDATE produtos SET precovenda = 1 WHERE codigo = (SELECT MIN(codigo) FROM produtos WHERE iva = 23)"
+            << 1 << "/dev/full";
     }
 
     void undo()
@@ -60,6 +72,7 @@ private slots:
         QFETCH(QStringList, columns);
         QFETCH(QString, meanwhile);
         QFETCH(int, left);
+        QFETCH(QString, leftTo);
         const auto inst = EnteredInstallation(AppName(request.app));
         ShapeProducts(*inst, columns);
         if (request.app == TAppKind::Quibon)
@@ -73,6 +86,11 @@ private slots:
             inst->exec(statement);
         const QString edited = inst->dump();
 
+        if (!leftTo.isEmpty()) {
+            QVERIFY_THROWS_EXCEPTION(TFileError, UndoChange(*db, TChangeImage(dir.filePath("imagens")), {}, leftTo));
+            QCOMPARE(inst->dump(), edited);
+            return;
+        }
         const TUndoResult result = UndoChange(*db, TChangeImage(dir.filePath("imagens")), {}, dir.filePath("deixados.csv"));
         QCOMPARE(result.productsLeft, qint64(left));
         if (meanwhile.isEmpty()) {

@@ -88,6 +88,9 @@ private slots:
         QTest::newRow("an option of another command")
             << "Varlo" << "" << QStringList{"simular", "--linha", "13:23", "--quando", "2099-01-01 10:00"} << 1
             << "O comando simular não aceita a opção --quando." << "" << false;
+        QTest::newRow("no command") << "Varlo" << "" << QStringList{"--linha", "13:23"} << 1
+                                    << "Falta o comando (verificar, simular, alterar, agendar, desfazer ou estado)."
+                                    << "" << false;
         QTest::newRow("a rule of the check") << "Varlo" << "" << QStringList{"alterar", "--linha", "13:13"} << 1
                                              << "A nova taxa não pode ser igual à já existente!" << "" << false;
         QTest::newRow("a look-up of the check")
@@ -192,8 +195,9 @@ private slots:
         }
         QVERIFY2(undone.code == 0, qPrintable(undone.err));
         QCOMPARE(viaCli->dump(), original);
-        QCOMPARE(QJsonDocument::fromJson(undone.out.toUtf8()).object().value("desfeita").toString(),
-                 told.value("registo").toString());
+        const QJsonObject undoneTold = QJsonDocument::fromJson(undone.out.toUtf8()).object();
+        QCOMPARE(undoneTold.value("desfeita").toString(), told.value("registo").toString());
+        QCOMPARE(undoneTold.value("resultado").toString(), QString("desfeita"));
     }
 
     // "agendar" leaves what "Confirmar" leaves: a window started there waits for the same

@@ -266,7 +266,7 @@ int RunUndo(const TArguments& arguments, TReport& report)
         report.Message(text);
         return kExitRefused;
     }
-    session.Undo(last.id);
+    driver.Undo(last.id);
     if (const int code = driver.Wait()) {
         RecordedRunTold(driver, report);
         return code;

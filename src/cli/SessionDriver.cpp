@@ -49,8 +49,14 @@ TSessionDriver::TSessionDriver(TReport& report) : report_(report), session_(Envi
         End(kExitRefused);
     });
     QObject::connect(s, &TChangeSession::Accepted, &loop_, [this] { End(kExitDone); });
-    // Only the check's look-ups fail this way here: before any change.
+    // Before anything is sent: the check's look-ups, or the images an undo is made from.
     QObject::connect(s, &TChangeSession::Failed, &loop_, [this](const QString& text) {
+        if (undoing_) {
+            report_.Message(
+                QStringLiteral("A alteração não pode ser desfeita; nada foi enviado à base de dados. ") + text);
+            End(kExitRefused);
+            return;
+        }
         report_.Message(QStringLiteral("A consulta da tabela de taxas falhou; nada foi alterado na base de dados. ")
                         + text);
         End(kExitRolledBack);
@@ -97,6 +103,12 @@ void TSessionDriver::End(int code)
 {
     code_ = code;
     loop_.quit();
+}
+
+void TSessionDriver::Undo(const QString& id)
+{
+    undoing_ = true;
+    session_.Undo(id);
 }
 
 int TSessionDriver::Detect()

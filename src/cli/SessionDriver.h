@@ -31,6 +31,9 @@ public:
     // Detection as page 1 makes it: 0 once the application's database is open.
     int Detect();
 
+    // The session's undo of id; its failures are then told as the undo's own.
+    void Undo(const QString& id);
+
     const QList<TRateCount>& rates() const { return rates_; }
     const TSimulation& simulation() const { return simulation_; }
     const TRunEnd& runEnd() const { return runEnd_; }
@@ -54,6 +57,7 @@ private:
     bool interrupted_ = false;
     QDateTime created_ = QDateTime::currentDateTime();
     bool ran_ = false;
+    bool undoing_ = false;
 
     TAppKind probed_ = TAppKind::None;
     TDetection detection_;

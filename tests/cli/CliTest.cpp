@@ -67,7 +67,8 @@ private slots:
     void exitCodes_data()
     {
         QTest::addColumn<QString>("app");
-        QTest::addColumn<QString>("setup");     // SQL run first, "lock", or "none" (no installation)
+        QTest::addColumn<QString>("setup");     // SQL run first, "lock", "unreadable images" (a change
+                                                 // made, its images spoilt) or "none" (no installation)
         QTest::addColumn<QStringList>("words");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("says");      // on standard output or error
@@ -107,6 +108,9 @@ private slots:
             << "Varlo" << "" << QStringList{"agendar", "--linha", "13:23", "--quando", "2099-01-02 10:00", "--repor",
                                             "2099-01-01 10:00"}
             << 1 << "tem de ser posterior à da alteração" << "" << false;
+        QTest::newRow("images that cannot be read")
+            << "Varlo" << "unreadable images" << QStringList{"desfazer"} << 1
+            << "A alteração não pode ser desfeita; nada foi enviado à base de dados." << "== Fim " << false;
         QTest::newRow("a trigger refuses") << "Varlo" << kRefusedMove << change << 2 << "artigo bloqueado"
                                            << "Resultado: anulada: [SQLite]artigo bloqueado" << false;
         QTest::newRow("no application") << "" << "none" << QStringList{"verificar"} << 3
@@ -133,7 +137,12 @@ private slots:
         TInstallationLock other(folder);
         if (setup == "lock")
             QVERIFY(other.TryLock(QDateTime::currentDateTime()));
-        else if (db && !setup.isEmpty())
+        else if (setup == "unreadable images") {
+            QCOMPARE(Cli(folder, {"alterar", "--linha", "13:23"}).code, 0);
+            const QStringList images = QDir(folder).entryList({"TaxasIVA.*.imagens"});
+            QCOMPARE(images.size(), 1);
+            QVERIFY(WriteFileBytes(QDir(folder).filePath(images[0]), "?"));
+        } else if (db && !setup.isEmpty())
             db->exec(setup);
         const QString before = db ? db->dump() : QString();
 

@@ -194,12 +194,7 @@ int RunChangeNow(const TArguments& arguments, TReport& report)
     for (int i = 0; i < 3; ++i) {
         if (!request.rows[i].enabled)
             continue;
-        // A server that keeps its row counts to itself leaves the row without one.
-        const qint64 moved = end.moved[i];
-        report.Line(RowText(request.rows[i])
-                    + (moved < 0 ? QString()
-                                 : QStringLiteral(": ") + Thousands(moved)
-                                       + (moved == 1 ? QStringLiteral(" produto") : QStringLiteral(" produtos"))));
+        report.Line(MovedRowText(request.rows[i], end.moved[i]));
     }
     RecordedRunTold(driver, report);
     return kExitDone;

@@ -2,6 +2,7 @@
 
 #include "Arguments.h"
 #include "Console.h"
+#include "RateCounts.h"
 #include "Report.h"
 #include "SettingsFile.h"
 
@@ -28,11 +29,6 @@ QString WindowProgramPath()
     const QFileInfo self(QCoreApplication::applicationFilePath());
     return self.absolutePath() + QStringLiteral("/taxas-iva")
            + (self.suffix().isEmpty() ? QString() : u'.' + self.suffix());
-}
-
-QString RowText(const TRatePair& row)
-{
-    return row.existing + QStringLiteral("% → ") + row.replacement + u'%';
 }
 
 TSessionDriver::TSessionDriver(TReport& report) : report_(report), session_(Environment())
@@ -160,16 +156,8 @@ void TSessionDriver::ShowProgress()
 {
     const TChangeRequest& request = session_.RunRequest();
     QString text = QStringLiteral("A preparar a alteração…");
-    if (row_ >= 0) {
-        int place = 0, count = 0;
-        for (int i = 0; i < 3; ++i) {
-            if (!request.rows[i].enabled)
-                continue;
-            ++count;
-            place += i <= row_;
-        }
-        text = QStringLiteral("Linha %1 de %2: ").arg(place).arg(count) + RowText(request.rows[row_]);
-    }
+    if (row_ >= 0)
+        text = RowPlaceText(request, row_);
     if (IsUndo(session_.RunKind()))
         text = QStringLiteral("A desfazer a alteração…");
     if (total_ > 0)

@@ -16,9 +16,6 @@ class TReport;
 // The window program beside this one, which the start-up entry starts.
 QString WindowProgramPath();
 
-// "13% → 23%"
-QString RowText(const TRatePair& row);
-
 class TSessionDriver {
 public:
     explicit TSessionDriver(TReport& report);

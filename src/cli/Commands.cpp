@@ -221,8 +221,6 @@ int RunSchedule(const TArguments& arguments, TReport& report)
     TSessionDriver driver(report);
     if (const int code = CheckAndRun(driver, report, request, TCheckPurpose::Schedule))
         return code;
-    if (const QString refusal = driver.session().RevertRefusal(request, revertAt); !refusal.isEmpty())
-        throw TArgumentError(refusal);
     const QString warning = driver.session().Schedule(request, revertAt);
     if (!warning.isEmpty())
         report.Message(warning);

@@ -13,11 +13,6 @@
 
 namespace {
 
-const char kRefusedMove[] = "CREATE TRIGGER recusa BEFORE UPDATE OF iva ON produtos WHEN NEW.iva = 23 "
-                            "BEGIN SELECT RAISE(ABORT, 'artigo bloqueado'); END";
-const char kSlowPrices[] = "CREATE TRIGGER lento BEFORE UPDATE OF precovenda ON produtos BEGIN "
-                           "SELECT count(*) FROM produtos a, produtos b, produtos c, produtos d; END";
-
 struct TCliRun {
     int code = -1;
     QString out, err;
@@ -111,11 +106,11 @@ private slots:
         QTest::newRow("images that cannot be read")
             << "Varlo" << "unreadable images" << QStringList{"desfazer"} << 1
             << "A alteração não pode ser desfeita; nada foi enviado à base de dados." << "== Fim " << false;
-        QTest::newRow("a trigger refuses") << "Varlo" << kRefusedMove << change << 2 << "artigo bloqueado"
+        QTest::newRow("a trigger refuses") << "Varlo" << RefusedMoveTrigger() << change << 2 << "artigo bloqueado"
                                            << "Resultado: anulada: [SQLite]artigo bloqueado" << false;
         QTest::newRow("no application") << "" << "none" << QStringList{"verificar"} << 3
                                         << "Não foi detectado qualquer software" << "" << false;
-        QTest::newRow("Ctrl+C") << "Varlo" << kSlowPrices << change + QStringList{"--precos-venda"} << 5
+        QTest::newRow("Ctrl+C") << "Varlo" << SlowPricesTrigger() << change + QStringList{"--precos-venda"} << 5
                                 << "A alteração foi cancelada. Nada foi alterado na base de dados."
                                 << "Resultado: cancelada pelo operador" << false;
     }

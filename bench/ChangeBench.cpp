@@ -150,6 +150,24 @@ void BuildDatabase(const QString& folder, const QString& database, qint64 produc
     Shell(database, sql);
 }
 
+// folder's database of n products, built afresh, and original.db, its copy that each timed
+// run starts from.
+void PrepareOriginal(const QString& folder, qint64 n)
+{
+    const QString database = QDir(folder).filePath(QStringLiteral("quibon.db"));
+    const QString original = QDir(folder).filePath(QStringLiteral("original.db"));
+    BuildDatabase(folder, database, n);
+    QFile::remove(original);
+    if (!QFile::copy(database, original))
+        Fail(QStringLiteral("cannot copy the database"));
+}
+
+// --repeat, or as many rounds as the drift between them needs at n products.
+int Rounds(qint64 n, int repeat)
+{
+    return repeat > 0 ? repeat : (n <= 100000 ? 6 : 4);
+}
+
 TChangeRequest FullQuibonRequest()
 {
     TChangeRequest r;
@@ -320,9 +338,7 @@ int RunOne(qint64 products, const QString& folder, int repeat)
     const QString original = QDir(folder).filePath(QStringLiteral("original.db"));
     const QString database = QDir(folder).filePath(QStringLiteral("quibon.db"));
     const QString copy = QDir(folder).filePath(QStringLiteral("quibon-shell.db"));
-    BuildDatabase(folder, database, products);
-    QFile::remove(original);
-    if (!QFile::copy(database, original)) Fail(QStringLiteral("cannot copy the database"));
+    PrepareOriginal(folder, products);
     QDir::setCurrent(folder);
 
     QList<qint64> engineTimes, shellTimes, engineCpu, shellCpu;
@@ -530,53 +546,6 @@ int RunSide(const QString& side, const QString& folder)
     return 0;
 }
 
-// The simulation against the change it simulates, round by round, each side going first in
-// turn, for each size.
-int SimulationSeries(const QList<qint64>& sizes, int repeat, const QString& base)
-{
-    QTextStream out(stdout);
-    out << "| products | rounds | change (ms) | simulation (ms) | ratio | ratio range | peak memory, change (MiB) "
-           "| peak memory, simulation (MiB) | products read back |\n"
-        << "|---:|---:|---:|---:|---:|:---:|---:|---:|---:|\n";
-    out.flush();
-    for (qint64 n : sizes) {
-        const QString folder = QDir(base).filePath(QStringLiteral("s%1").arg(n));
-        QDir().mkpath(folder);
-        const QString database = QDir(folder).filePath(QStringLiteral("quibon.db"));
-        BuildDatabase(folder, database, n);
-        QFile::remove(QDir(folder).filePath(QStringLiteral("original.db")));
-        QFile::copy(database, QDir(folder).filePath(QStringLiteral("original.db")));
-        const int rounds = repeat > 0 ? repeat : (n <= 100000 ? 6 : 4);
-        QList<qint64> change, simulation, changePeak, simulationPeak;
-        qint64 read = 0;
-        for (int r = 0; r < rounds; ++r) {
-            const QStringList order = r % 2 == 0 ? QStringList{"change", "simulation"} : QStringList{"simulation", "change"};
-            for (const QString& side : order) {
-                QProcess child;
-                child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-                child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--side"), side, folder});
-                child.waitForFinished(-1);
-                const QStringList f = QString::fromUtf8(child.readAllStandardOutput()).trimmed().split(' ');
-                if (f.value(0) != QLatin1String("SIDE"))
-                    Fail(QStringLiteral("the %1 side failed").arg(side));
-                (side == QLatin1String("change") ? change : simulation) << f[1].toLongLong();
-                (side == QLatin1String("change") ? changePeak : simulationPeak) << f[2].toLongLong();
-                if (side == QLatin1String("simulation"))
-                    read = f[3].toLongLong();
-            }
-        }
-        const QList<double> ratios = RoundRatios(simulation, change);
-        out << "| " << n << " | " << rounds << " | " << Median(change) << " | " << Median(simulation) << " | "
-            << QString::number(Median(ratios), 'f', 2) << " | "
-            << QString::number(*std::min_element(ratios.begin(), ratios.end()), 'f', 2) << " to "
-            << QString::number(*std::max_element(ratios.begin(), ratios.end()), 'f', 2) << " | "
-            << QString::number(Median(changePeak) / 1024.0, 'f', 1) << " | "
-            << QString::number(Median(simulationPeak) / 1024.0, 'f', 1) << " | " << read << " |\n";
-        out.flush();
-    }
-    return 0;
-}
-
 // One side's figures, from its child process.
 QList<qint64> Side(const QString& side, const QString& folder)
 {
@@ -599,6 +568,42 @@ QString Range(const QList<double>& ratios)
            + QString::number(*std::max_element(ratios.begin(), ratios.end()), 'f', 2);
 }
 
+// The simulation against the change it simulates, round by round, each side going first in
+// turn, for each size.
+int SimulationSeries(const QList<qint64>& sizes, int repeat, const QString& base)
+{
+    QTextStream out(stdout);
+    out << "| products | rounds | change (ms) | simulation (ms) | ratio | ratio range | peak memory, change (MiB) "
+           "| peak memory, simulation (MiB) | products read back |\n"
+        << "|---:|---:|---:|---:|---:|:---:|---:|---:|---:|\n";
+    out.flush();
+    for (qint64 n : sizes) {
+        const QString folder = QDir(base).filePath(QStringLiteral("s%1").arg(n));
+        QDir().mkpath(folder);
+        PrepareOriginal(folder, n);
+        const int rounds = Rounds(n, repeat);
+        QList<qint64> change, simulation, changePeak, simulationPeak;
+        qint64 read = 0;
+        for (int r = 0; r < rounds; ++r) {
+            const QStringList order = r % 2 == 0 ? QStringList{"change", "simulation"} : QStringList{"simulation", "change"};
+            for (const QString& side : order) {
+                const QList<qint64> f = Side(side, folder);
+                (side == QLatin1String("change") ? change : simulation) << f.value(0);
+                (side == QLatin1String("change") ? changePeak : simulationPeak) << f.value(1);
+                if (side == QLatin1String("simulation"))
+                    read = f.value(2);
+            }
+        }
+        const QList<double> ratios = RoundRatios(simulation, change);
+        out << "| " << n << " | " << rounds << " | " << Median(change) << " | " << Median(simulation) << " | "
+            << QString::number(Median(ratios), 'f', 2) << " | " << Range(ratios) << " | "
+            << QString::number(Median(changePeak) / 1024.0, 'f', 1) << " | "
+            << QString::number(Median(simulationPeak) / 1024.0, 'f', 1) << " | " << read << " |\n";
+        out.flush();
+    }
+    return 0;
+}
+
 // The change without images, the same change with them, and the undo of that change from them,
 // round by round: the two changes take turns to go first, the undo follows the change whose
 // images it reads. The undo's database is compared with the original, whole.
@@ -615,11 +620,8 @@ int UndoSeries(const QList<qint64>& sizes, int repeat, const QString& base)
     for (qint64 n : sizes) {
         const QString folder = QDir(base).filePath(QStringLiteral("u%1").arg(n));
         QDir().mkpath(folder);
-        const QString database = QDir(folder).filePath(QStringLiteral("quibon.db"));
-        BuildDatabase(folder, database, n);
-        QFile::remove(QDir(folder).filePath(QStringLiteral("original.db")));
-        QFile::copy(database, QDir(folder).filePath(QStringLiteral("original.db")));
-        const int rounds = repeat > 0 ? repeat : (n <= 100000 ? 6 : 4);
+        PrepareOriginal(folder, n);
+        const int rounds = Rounds(n, repeat);
         QList<qint64> change, imaged, undo, changePeak, imagedPeak, undoPeak, fileSize;
         QList<QList<qint64>> imagedPhases(5), undoPhases(4);
         qint64 restored = -1;
@@ -743,7 +745,7 @@ int main(int argc, char** argv)
         QDir().mkpath(folder);
         QProcess child;
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        const int rounds = repeat > 0 ? repeat : (n <= 100000 ? 6 : 4);
+        const int rounds = Rounds(n, repeat);
         QStringList childArgs{QStringLiteral("--one"), QString::number(n), folder,
                               QStringLiteral("--sqlite3"), g_sqlite3, QStringLiteral("--repeat"),
                               QString::number(rounds)};

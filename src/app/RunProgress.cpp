@@ -24,11 +24,6 @@ const QString kUndoCancelled = QStringLiteral("A reposição foi cancelada: a al
                                               "alterado na base de dados.");
 const QString kSessionEndReason = QStringLiteral("A alterar as taxas de IVA…");
 
-QString RowText(const TRatePair& row)
-{
-    return row.existing + QStringLiteral("% → ") + row.replacement + u'%';
-}
-
 }  // namespace
 
 void Tmain::BuildRunProgress()
@@ -162,17 +157,7 @@ void Tmain::ShowRunRow(int row)
 {
     if (!runShown_)
         return;
-    const TChangeRequest& request = session_->RunRequest();
-    int place = 0;
-    int count = 0;
-    for (int i = 0; i < 3; ++i) {
-        if (!request.rows[i].enabled)
-            continue;
-        ++count;
-        if (i <= row)
-            ++place;
-    }
-    lbprogresso->setText(QStringLiteral("Linha %1 de %2: ").arg(place).arg(count) + RowText(request.rows[row]));
+    lbprogresso->setText(RowPlaceText(session_->RunRequest(), row));
 }
 
 void Tmain::SessionRunEnded(const TRunEnd& end)
@@ -206,13 +191,7 @@ void Tmain::ShowRunSummary(const TChangeRequest& request, const std::array<qint6
     for (int i = 0; i < 3; ++i) {
         if (!request.rows[i].enabled)
             continue;
-        QString line = RowText(request.rows[i]);
-        // A server that keeps its row counts to itself (SQL Server with NOCOUNT set for every
-        // connection) leaves the row's count unknown: the row is named without one.
-        if (moved[i] >= 0)
-            line += QStringLiteral(": ") + Thousands(moved[i])
-                    + (moved[i] == 1 ? QStringLiteral(" produto") : QStringLiteral(" produtos"));
-        lines << line;
+        lines << MovedRowText(request.rows[i], moved[i]);
     }
     lbresumo->setText(lines.join(u'\n'));
 }

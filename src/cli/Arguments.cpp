@@ -21,6 +21,7 @@ const TOptionForm kOptions[] = {
 struct TCommandForm {
     const char* name;
     TCommandRun run;
+    const char* doneWord;  // the JSON's "resultado" when it ends with kExitDone
     QStringList options;   // beyond --pasta, --json and --ajuda
     QStringList required;
     int mostPositionals;
@@ -29,12 +30,12 @@ struct TCommandForm {
 const QStringList kRequestOptions = {"linha", "manter-taxa", "precos-compra", "precos-venda", "arredondar"};
 
 const TCommandForm kCommands[] = {
-    {"verificar", RunVerify, {}, {}, 0},
-    {"simular", RunSimulate, kRequestOptions, {"linha"}, 0},
-    {"alterar", RunChangeNow, kRequestOptions, {"linha"}, 0},
-    {"agendar", RunSchedule, kRequestOptions + QStringList{"quando", "repor"}, {"linha", "quando"}, 0},
-    {"desfazer", RunUndo, {}, {}, 1},
-    {"estado", RunStatus, {}, {}, 0},
+    {"verificar", RunVerify, "verificada", {}, {}, 0},
+    {"simular", RunSimulate, "simulada", kRequestOptions, {"linha"}, 0},
+    {"alterar", RunChangeNow, "efectuada", kRequestOptions, {"linha"}, 0},
+    {"agendar", RunSchedule, "agendada", kRequestOptions + QStringList{"quando", "repor"}, {"linha", "quando"}, 0},
+    {"desfazer", RunUndo, "desfeita", {}, {}, 1},
+    {"estado", RunStatus, "lido", {}, {}, 0},
 };
 
 const TOptionForm* OptionNamed(const QString& name)
@@ -58,6 +59,16 @@ void CheckLength(const QString& what, const QString& value, int most)
         Refuse(QStringLiteral("%1 '%2' tem mais de %3 caracteres.").arg(what, value).arg(most));
 }
 
+// "verificar, simular, ... ou estado", from the table, so that a new command is named too.
+QString CommandList()
+{
+    QStringList names;
+    for (const TCommandForm& form : kCommands)
+        names << QString::fromUtf8(form.name);
+    const QString last = names.takeLast();
+    return names.join(QStringLiteral(", ")) + QStringLiteral(" ou ") + last;
+}
+
 }  // namespace
 
 TArguments ParseArguments(const QStringList& words)
@@ -75,6 +86,7 @@ TArguments ParseArguments(const QStringList& words)
                     Refuse(QStringLiteral("Comando desconhecido: \"%1\". Veja taxas-iva-cli --ajuda.").arg(word));
                 parsed.command = word;
                 parsed.run = command->run;
+                parsed.doneWord = QString::fromUtf8(command->doneWord);
             } else {
                 parsed.positionals << word;
             }
@@ -108,8 +120,7 @@ TArguments ParseArguments(const QStringList& words)
     if (parsed.has(QStringLiteral("ajuda")))
         return parsed;
     if (!command)
-        Refuse(QStringLiteral("Falta o comando (verificar, simular, alterar, agendar, desfazer ou estado). Veja "
-                              "taxas-iva-cli --ajuda."));
+        Refuse(QStringLiteral("Falta o comando (%1). Veja taxas-iva-cli --ajuda.").arg(CommandList()));
     for (auto it = parsed.options.cbegin(); it != parsed.options.cend(); ++it) {
         const QString& name = it.key();
         if (!command->options.contains(name) && name != QLatin1String("pasta") && name != QLatin1String("json"))

@@ -32,6 +32,7 @@ using TCommandRun = int (*)(const TArguments& arguments, TReport& report);
 struct TArguments {
     QString command;
     TCommandRun run = nullptr;
+    QString doneWord;  // what the command did, in the JSON's "resultado", when it ends well
     QStringList positionals;
     QHash<QString, QStringList> options;  // by name without "--"; a flag holds one empty value
 

@@ -194,12 +194,7 @@ int RunChangeNow(const TArguments& arguments, TReport& report)
     for (int i = 0; i < 3; ++i) {
         if (!request.rows[i].enabled)
             continue;
-        // A server that keeps its row counts to itself leaves the row without one.
-        const qint64 moved = end.moved[i];
-        report.Line(RowText(request.rows[i])
-                    + (moved < 0 ? QString()
-                                 : QStringLiteral(": ") + Thousands(moved)
-                                       + (moved == 1 ? QStringLiteral(" produto") : QStringLiteral(" produtos"))));
+        report.Line(MovedRowText(request.rows[i], end.moved[i]));
     }
     RecordedRunTold(driver, report);
     return kExitDone;
@@ -226,8 +221,6 @@ int RunSchedule(const TArguments& arguments, TReport& report)
     TSessionDriver driver(report);
     if (const int code = CheckAndRun(driver, report, request, TCheckPurpose::Schedule))
         return code;
-    if (const QString refusal = driver.session().RevertRefusal(request, revertAt); !refusal.isEmpty())
-        throw TArgumentError(refusal);
     const QString warning = driver.session().Schedule(request, revertAt);
     if (!warning.isEmpty())
         report.Message(warning);
@@ -266,7 +259,7 @@ int RunUndo(const TArguments& arguments, TReport& report)
         report.Message(text);
         return kExitRefused;
     }
-    session.Undo(last.id);
+    driver.Undo(last.id);
     if (const int code = driver.Wait()) {
         RecordedRunTold(driver, report);
         return code;

@@ -12,7 +12,6 @@ class TReport {
 public:
     explicit TReport(bool json);
 
-    bool json() const { return json_; }
     // A message for the person who runs the command: on standard error at once.
     void Message(const QString& text);
     // A line of the command's text, on standard output at the end (not with --json).

@@ -2,6 +2,7 @@
 
 #include "Arguments.h"
 #include "Console.h"
+#include "RateCounts.h"
 #include "Report.h"
 #include "SettingsFile.h"
 
@@ -30,11 +31,6 @@ QString WindowProgramPath()
            + (self.suffix().isEmpty() ? QString() : u'.' + self.suffix());
 }
 
-QString RowText(const TRatePair& row)
-{
-    return row.existing + QStringLiteral("% → ") + row.replacement + u'%';
-}
-
 TSessionDriver::TSessionDriver(TReport& report) : report_(report), session_(Environment())
 {
     TChangeSession* s = &session_;
@@ -49,8 +45,14 @@ TSessionDriver::TSessionDriver(TReport& report) : report_(report), session_(Envi
         End(kExitRefused);
     });
     QObject::connect(s, &TChangeSession::Accepted, &loop_, [this] { End(kExitDone); });
-    // Only the check's look-ups fail this way here: before any change.
+    // Before anything is sent: the check's look-ups, or the images an undo is made from.
     QObject::connect(s, &TChangeSession::Failed, &loop_, [this](const QString& text) {
+        if (undoing_) {
+            report_.Message(
+                QStringLiteral("A alteração não pode ser desfeita; nada foi enviado à base de dados. ") + text);
+            End(kExitRefused);
+            return;
+        }
         report_.Message(QStringLiteral("A consulta da tabela de taxas falhou; nada foi alterado na base de dados. ")
                         + text);
         End(kExitRolledBack);
@@ -97,6 +99,12 @@ void TSessionDriver::End(int code)
 {
     code_ = code;
     loop_.quit();
+}
+
+void TSessionDriver::Undo(const QString& id)
+{
+    undoing_ = true;
+    session_.Undo(id);
 }
 
 int TSessionDriver::Detect()
@@ -148,16 +156,8 @@ void TSessionDriver::ShowProgress()
 {
     const TChangeRequest& request = session_.RunRequest();
     QString text = QStringLiteral("A preparar a alteração…");
-    if (row_ >= 0) {
-        int place = 0, count = 0;
-        for (int i = 0; i < 3; ++i) {
-            if (!request.rows[i].enabled)
-                continue;
-            ++count;
-            place += i <= row_;
-        }
-        text = QStringLiteral("Linha %1 de %2: ").arg(place).arg(count) + RowText(request.rows[row_]);
-    }
+    if (row_ >= 0)
+        text = RowPlaceText(request, row_);
     if (IsUndo(session_.RunKind()))
         text = QStringLiteral("A desfazer a alteração…");
     if (total_ > 0)

@@ -16,9 +16,6 @@ class TReport;
 // The window program beside this one, which the start-up entry starts.
 QString WindowProgramPath();
 
-// "13% → 23%"
-QString RowText(const TRatePair& row);
-
 class TSessionDriver {
 public:
     explicit TSessionDriver(TReport& report);
@@ -30,6 +27,9 @@ public:
 
     // Detection as page 1 makes it: 0 once the application's database is open.
     int Detect();
+
+    // The session's undo of id; its failures are then told as the undo's own.
+    void Undo(const QString& id);
 
     const QList<TRateCount>& rates() const { return rates_; }
     const TSimulation& simulation() const { return simulation_; }
@@ -54,6 +54,7 @@ private:
     bool interrupted_ = false;
     QDateTime created_ = QDateTime::currentDateTime();
     bool ran_ = false;
+    bool undoing_ = false;
 
     TAppKind probed_ = TAppKind::None;
     TDetection detection_;

@@ -10,29 +10,21 @@
 
 namespace {
 
-const char* OutcomeWord(const QString& command, int code)
+QString OutcomeWord(const QString& doneWord, int code)
 {
     switch (code) {
     case kExitDone:
-        if (command == QLatin1String("simular"))
-            return "simulada";
-        if (command == QLatin1String("alterar"))
-            return "efectuada";
-        if (command == QLatin1String("agendar"))
-            return "agendada";
-        if (command == QLatin1String("verificar"))
-            return "verificada";
-        return "lido";
+        return doneWord;
     case kExitRefused:
-        return "recusada";
+        return QStringLiteral("recusada");
     case kExitRolledBack:
-        return "anulada";
+        return QStringLiteral("anulada");
     case kExitNoInstallation:
-        return "sem ligação";
+        return QStringLiteral("sem ligação");
     case kExitInDoubt:
-        return "em dúvida";
+        return QStringLiteral("em dúvida");
     default:
-        return "interrompida";
+        return QStringLiteral("interrompida");
     }
 }
 
@@ -57,13 +49,13 @@ int main(int argc, char* argv[])
     const QStringList words = QCoreApplication::arguments().mid(1);
     // Known before the words are judged, so that a bad word is told in JSON too.
     TReport report(words.contains(QStringLiteral("--json")));
-    QString command;
-    const auto finish = [&](int code) { return report.Finish(code, QString::fromUtf8(OutcomeWord(command, code))); };
+    QString doneWord;
+    const auto finish = [&](int code) { return report.Finish(code, OutcomeWord(doneWord, code)); };
 
     try {
         const TArguments arguments = ParseArguments(words);
-        command = arguments.command;
-        report.Set(QStringLiteral("comando"), command);
+        doneWord = arguments.doneWord;
+        report.Set(QStringLiteral("comando"), arguments.command);
         if (arguments.has(QStringLiteral("ajuda"))) {
             WriteConsoleText(false, UsageText());
             return kExitDone;

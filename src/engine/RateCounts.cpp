@@ -75,3 +75,32 @@ QString ProductCountText(const TProductCount& count)
     return Thousands(count.sale) + (count.sale == 1 ? QStringLiteral(" produto") : QStringLiteral(" produtos"))
            + QStringLiteral(" (compra: ") + Thousands(count.purchase) + u')';
 }
+
+QString RowText(const TRatePair& row)
+{
+    return row.existing + QStringLiteral("% → ") + row.replacement + u'%';
+}
+
+QString RowPlaceText(const TChangeRequest& request, int row)
+{
+    int place = 0;
+    int count = 0;
+    for (int i = 0; i < 3; ++i) {
+        if (!request.rows[i].enabled)
+            continue;
+        ++count;
+        if (i <= row)
+            ++place;
+    }
+    return QStringLiteral("Linha %1 de %2: ").arg(place).arg(count) + RowText(request.rows[row]);
+}
+
+QString MovedRowText(const TRatePair& row, qint64 moved)
+{
+    // A server that keeps its row counts to itself (SQL Server with NOCOUNT set for every
+    // connection) leaves the row's count unknown: the row is named without one.
+    if (moved < 0)
+        return RowText(row);
+    return RowText(row) + QStringLiteral(": ") + Thousands(moved)
+           + (moved == 1 ? QStringLiteral(" produto") : QStringLiteral(" produtos"));
+}

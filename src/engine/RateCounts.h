@@ -31,3 +31,13 @@ QString ProductCountText(const TProductCount& count);
 
 // "1 234": thousands apart by a space, as Portuguese writes them.
 QString Thousands(qint64 n);
+
+// "13% → 23%"
+QString RowText(const TRatePair& row);
+
+// "Linha 2 de 3: 13% → 23%": row among the rows the request uses, as a run reaches it.
+QString RowPlaceText(const TChangeRequest& request, int row);
+
+// "13% → 23%: 1 234 produtos", the products a change moved at row; the row alone when the
+// count is unknown (moved < 0).
+QString MovedRowText(const TRatePair& row, qint64 moved);

@@ -6,7 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 
-TInstallationLock::TInstallationLock(const QString& installationFolder, const QString& fallbackFolder)
+TInstallationLock::TInstallationLock(const QString& installationFolder)
 {
     QString folder = QFileInfo(installationFolder).absoluteFilePath();
     QString key = folder;
@@ -15,7 +15,7 @@ TInstallationLock::TInstallationLock(const QString& installationFolder, const QS
 #endif
     const QByteArray hash = QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha1).toHex();
     places_ << QDir(folder).filePath(QStringLiteral("TaxasIVA.lock"))
-            << QDir(fallbackFolder.isEmpty() ? PerUserFallbackFolder() : fallbackFolder)
+            << QDir(PerUserFallbackFolder())
                    .filePath(QString::fromLatin1(hash) + QStringLiteral(".lock"));
 }
 
@@ -40,11 +40,6 @@ bool TInstallationLock::TryLock(const QDateTime& now)
     // Nowhere to keep a lock: nothing can say another copy is at work, and a change that
     // waited for a lock it can never have would never happen.
     return true;
-}
-
-void TInstallationLock::Unlock()
-{
-    lock_.reset();
 }
 
 QString TInstallationLock::BusyText()

@@ -13,13 +13,12 @@
 class TInstallationLock {
 public:
     // installationFolder: the folder of the installation's data-link file.
-    explicit TInstallationLock(const QString& installationFolder, const QString& fallbackFolder = QString());
+    explicit TInstallationLock(const QString& installationFolder);
     ~TInstallationLock();
 
     // False when another live process holds it (or its owner cannot be read yet: see
-    // TryLockAt); the change must then not start.
+    // TryLockAt); the change must then not start. Held until this object ends.
     bool TryLock(const QDateTime& now);
-    void Unlock();
 
     // The operator's words for a refused change.
     static QString BusyText();

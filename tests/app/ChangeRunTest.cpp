@@ -206,8 +206,7 @@ private slots:
         QTest::addColumn<QString>("expectedText");
 
         QTest::newRow("the database refuses the reassignment of row 2")
-            << "CREATE TRIGGER recusa BEFORE UPDATE OF iva ON produtos WHEN NEW.iva = 23 "
-               "BEGIN SELECT RAISE(ABORT, 'artigo bloqueado pela contabilidade'); END"
+            << RefusedMoveTrigger(23, "artigo bloqueado pela contabilidade")
             << 0 << "artigo bloqueado pela contabilidade";
         QTest::newRow("the database refuses the description of row 3")
             << "CREATE TRIGGER recusa BEFORE UPDATE OF descricao ON iva WHEN NEW.descricao = 'zero' "
@@ -286,8 +285,7 @@ private slots:
         QFETCH(bool, yes);
         const auto db = EnteredInstallation(QStringLiteral("Varlo"));
         if (yes)
-            db->exec("CREATE TRIGGER lento BEFORE UPDATE OF precovenda ON produtos BEGIN "
-                     "SELECT count(*) FROM produtos a, produtos b, produtos c, produtos d; END");
+            db->exec(SlowPricesTrigger());
         const QString before = db->dump();
 
         TWindowHarness h;

@@ -279,8 +279,7 @@ private slots:
         TSite site("Quibon");
         site.db->setLockTimeout(100);
         if (cause == "trigger")
-            site.db->exec("CREATE TRIGGER recusa BEFORE UPDATE OF iva ON produtos WHEN NEW.iva = 9 "
-                          "BEGIN SELECT RAISE(ABORT, 'artigo bloqueado pela contabilidade'); END");
+            site.db->exec(RefusedMoveTrigger(9, "artigo bloqueado pela contabilidade"));
         if (cause == "size") {
             // Whole prices take a byte or two on disk, divided ones eight: the commit grows the
             // file past the limit, as on a disk that is nearly full.

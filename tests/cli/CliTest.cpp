@@ -13,11 +13,6 @@
 
 namespace {
 
-const char kRefusedMove[] = "CREATE TRIGGER recusa BEFORE UPDATE OF iva ON produtos WHEN NEW.iva = 23 "
-                            "BEGIN SELECT RAISE(ABORT, 'artigo bloqueado'); END";
-const char kSlowPrices[] = "CREATE TRIGGER lento BEFORE UPDATE OF precovenda ON produtos BEGIN "
-                           "SELECT count(*) FROM produtos a, produtos b, produtos c, produtos d; END";
-
 struct TCliRun {
     int code = -1;
     QString out, err;
@@ -67,7 +62,8 @@ private slots:
     void exitCodes_data()
     {
         QTest::addColumn<QString>("app");
-        QTest::addColumn<QString>("setup");     // SQL run first, "lock", or "none" (no installation)
+        QTest::addColumn<QString>("setup");     // SQL run first, "lock", "unreadable images" (a change
+                                                 // made, its images spoilt) or "none" (no installation)
         QTest::addColumn<QStringList>("words");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("says");      // on standard output or error
@@ -88,6 +84,9 @@ private slots:
         QTest::newRow("an option of another command")
             << "Varlo" << "" << QStringList{"simular", "--linha", "13:23", "--quando", "2099-01-01 10:00"} << 1
             << "O comando simular não aceita a opção --quando." << "" << false;
+        QTest::newRow("no command") << "Varlo" << "" << QStringList{"--linha", "13:23"} << 1
+                                    << "Falta o comando (verificar, simular, alterar, agendar, desfazer ou estado)."
+                                    << "" << false;
         QTest::newRow("a rule of the check") << "Varlo" << "" << QStringList{"alterar", "--linha", "13:13"} << 1
                                              << "A nova taxa não pode ser igual à já existente!" << "" << false;
         QTest::newRow("a look-up of the check")
@@ -104,11 +103,14 @@ private slots:
             << "Varlo" << "" << QStringList{"agendar", "--linha", "13:23", "--quando", "2099-01-02 10:00", "--repor",
                                             "2099-01-01 10:00"}
             << 1 << "tem de ser posterior à da alteração" << "" << false;
-        QTest::newRow("a trigger refuses") << "Varlo" << kRefusedMove << change << 2 << "artigo bloqueado"
+        QTest::newRow("images that cannot be read")
+            << "Varlo" << "unreadable images" << QStringList{"desfazer"} << 1
+            << "A alteração não pode ser desfeita; nada foi enviado à base de dados." << "== Fim " << false;
+        QTest::newRow("a trigger refuses") << "Varlo" << RefusedMoveTrigger() << change << 2 << "artigo bloqueado"
                                            << "Resultado: anulada: [SQLite]artigo bloqueado" << false;
         QTest::newRow("no application") << "" << "none" << QStringList{"verificar"} << 3
                                         << "Não foi detectado qualquer software" << "" << false;
-        QTest::newRow("Ctrl+C") << "Varlo" << kSlowPrices << change + QStringList{"--precos-venda"} << 5
+        QTest::newRow("Ctrl+C") << "Varlo" << SlowPricesTrigger() << change + QStringList{"--precos-venda"} << 5
                                 << "A alteração foi cancelada. Nada foi alterado na base de dados."
                                 << "Resultado: cancelada pelo operador" << false;
     }
@@ -130,7 +132,12 @@ private slots:
         TInstallationLock other(folder);
         if (setup == "lock")
             QVERIFY(other.TryLock(QDateTime::currentDateTime()));
-        else if (db && !setup.isEmpty())
+        else if (setup == "unreadable images") {
+            QCOMPARE(Cli(folder, {"alterar", "--linha", "13:23"}).code, 0);
+            const QStringList images = QDir(folder).entryList({"TaxasIVA.*.imagens"});
+            QCOMPARE(images.size(), 1);
+            QVERIFY(WriteFileBytes(QDir(folder).filePath(images[0]), "?"));
+        } else if (db && !setup.isEmpty())
             db->exec(setup);
         const QString before = db ? db->dump() : QString();
 
@@ -192,8 +199,9 @@ private slots:
         }
         QVERIFY2(undone.code == 0, qPrintable(undone.err));
         QCOMPARE(viaCli->dump(), original);
-        QCOMPARE(QJsonDocument::fromJson(undone.out.toUtf8()).object().value("desfeita").toString(),
-                 told.value("registo").toString());
+        const QJsonObject undoneTold = QJsonDocument::fromJson(undone.out.toUtf8()).object();
+        QCOMPARE(undoneTold.value("desfeita").toString(), told.value("registo").toString());
+        QCOMPARE(undoneTold.value("resultado").toString(), QString("desfeita"));
     }
 
     // "agendar" leaves what "Confirmar" leaves: a window started there waits for the same

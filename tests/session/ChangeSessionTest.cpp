@@ -15,12 +15,6 @@ Q_DECLARE_METATYPE(TCheckPurpose)
 
 namespace {
 
-// A trigger that keeps the sale price statement running for hours: only an interrupt ends it.
-const char kSlowPrices[] = "CREATE TRIGGER lento BEFORE UPDATE OF precovenda ON produtos BEGIN "
-                           "SELECT count(*) FROM produtos a, produtos b, produtos c, produtos d; END";
-const char kRefusedMove[] = "CREATE TRIGGER recusa BEFORE UPDATE OF iva ON produtos WHEN NEW.iva = 23 "
-                            "BEGIN SELECT RAISE(ABORT, 'artigo bloqueado'); END";
-
 TChangeRequest Request(const QString& existing = QStringLiteral("13"))
 {
     TChangeRequest r;
@@ -113,7 +107,7 @@ private slots:
             << Request("7") << false << true << ""
             << QStringList{"question", "state Checking", "state Idle",
                            "refused Não foi encontrada a primeira taxa existente, por favor indique uma taxa válida!"};
-        QTest::newRow("rolled back") << Request() << false << true << kRefusedMove
+        QTest::newRow("rolled back") << Request() << false << true << RefusedMoveTrigger()
                                      << run + QStringList{"state Idle", kRolledBack};
         QTest::newRow("another copy changing the installation")
             << Request() << false << true << "lock"
@@ -161,7 +155,7 @@ private slots:
         QFETCH(int, failures);
         TWatchedSession w;
         if (failures)
-            w.db->exec(kRefusedMove);
+            w.db->exec(RefusedMoveTrigger());
         TChangeRequest request = Request();
         request.moment = w.now.addSecs(-60);
         QCOMPARE(w.session->Schedule(request), QString());
@@ -215,7 +209,7 @@ private slots:
         QFETCH(TCheckPurpose, purpose);
         TWatchedSession w;
         if (beforeCommit)
-            w.db->exec(kSlowPrices);
+            w.db->exec(SlowPricesTrigger());
         QVERIFY(w.detect());
         const QString before = w.db->dump();
         QList<TCancelAnswer> answers;
@@ -256,7 +250,7 @@ private slots:
     void tickWhileTheErrorIsRead()
     {
         TWatchedSession w;
-        w.db->exec(kRefusedMove);
+        w.db->exec(RefusedMoveTrigger());
         TChangeRequest request = Request();
         request.moment = w.now;
         w.session->Schedule(request);
@@ -281,7 +275,7 @@ private slots:
     void quitDuringAChange()
     {
         TWatchedSession w;
-        w.db->exec(kSlowPrices);
+        w.db->exec(SlowPricesTrigger());
         QVERIFY(w.detect());
         const QString before = w.db->dump();
         w.session->Connection().setObserver([](const QString& statement, TStatementKind) {

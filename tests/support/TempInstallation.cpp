@@ -225,3 +225,17 @@ bool WriteFileBytes(const QString& path, const QByteArray& bytes)
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
+
+QString RefusedMoveTrigger(int rate, const QString& why)
+{
+    return QStringLiteral("CREATE TRIGGER recusa BEFORE UPDATE OF iva ON produtos WHEN NEW.iva = %1 "
+                          "BEGIN SELECT RAISE(ABORT, '%2'); END")
+        .arg(rate)
+        .arg(why);
+}
+
+QString SlowPricesTrigger()
+{
+    return QStringLiteral("CREATE TRIGGER lento BEFORE UPDATE OF precovenda ON produtos BEGIN "
+                          "SELECT count(*) FROM produtos a, produtos b, produtos c, produtos d; END");
+}

@@ -69,3 +69,9 @@ std::unique_ptr<TTempInstallation> EnteredInstallation(const QString& app = QStr
 // folder; false when that fails.
 QByteArray FileBytes(const QString& path);
 bool WriteFileBytes(const QString& path, const QByteArray& bytes);
+
+// A trigger that refuses to move a product to rate, with why: the database refusing a change.
+QString RefusedMoveTrigger(int rate = 23, const QString& why = QStringLiteral("artigo bloqueado"));
+
+// A trigger that keeps the sale price statement running for hours: only an interrupt ends it.
+QString SlowPricesTrigger();

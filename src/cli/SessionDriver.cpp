@@ -187,12 +187,8 @@ void TSessionDriver::RunEnded(const TRunEnd& end)
     case TRunOutcome::RolledBack:
         break;
     }
-    // The session tells a commit that failed as rolled back; the record knows when the
-    // rollback after it failed too, and nobody can say what the database kept.
-    const std::optional<TRecordedRun> run = simulation ? std::nullopt : RecordedRun();
-    if (run && run->result.startsWith(QStringLiteral("em dúvida"))) {
-        report_.Message(QStringLiteral("Não é possível saber se a alteração foi gravada na base de dados (")
-                        + end.errorText + QStringLiteral("). Verifique à mão as taxas e os preços."));
+    if (end.inDoubt) {
+        report_.Message(InDoubtText(end));
         End(kExitInDoubt);
         return;
     }

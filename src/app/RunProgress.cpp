@@ -164,6 +164,10 @@ void Tmain::SessionRunEnded(const TRunEnd& end)
 {
     switch (end.outcome) {
     case TRunOutcome::Committed:
+        if (IsUndo(end.kind)) {
+            SessionUndoEnded(end);
+            break;
+        }
         ShowRunSummary(session_->RunRequest(), end.moved);
         lastChangeId_ = end.runId;
         ShowUndoable();

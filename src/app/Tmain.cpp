@@ -323,7 +323,6 @@ void Tmain::ConnectSession()
     connect(s, &TChangeSession::AttemptFailed, this, guarded(&Tmain::SessionAttemptFailed));
     connect(s, &TChangeSession::ScheduleEnded, this, guarded(&Tmain::SessionScheduleEnded));
     connect(s, &TChangeSession::ScheduleAdvanced, this, guarded(&Tmain::SessionScheduleAdvanced));
-    connect(s, &TChangeSession::UndoEnded, this, guarded(&Tmain::SessionUndoEnded));
     connect(&s->Agenda(), &QTimer::timeout, this, Handler(&Tmain::AgendaTimer));
 
 #if QT_CONFIG(sessionmanager)

@@ -67,7 +67,6 @@ TSessionDriver::TSessionDriver(TReport& report) : report_(report), session_(Envi
         ShowProgress();
     });
     QObject::connect(s, &TChangeSession::RunEnded, &loop_, [this](const TRunEnd& end) { RunEnded(end); });
-    QObject::connect(s, &TChangeSession::UndoEnded, &loop_, [this](const TRunEnd& end) { RunEnded(end); });
     QObject::connect(s, &TChangeSession::SimulationEnded, &loop_, [this](const TSimulation& simulation) {
         ran_ = true;
         simulation_ = simulation;

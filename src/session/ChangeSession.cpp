@@ -568,10 +568,6 @@ void TChangeSession::RunDone(const TRunEnd& ended, const TSimulation& simulation
         emit SimulationEnded(simulation);
         return;
     }
-    if (end.kind == TRunKind::Undo && end.outcome == TRunOutcome::Committed) {
-        emit UndoEnded(end);
-        return;
-    }
     if (end.imagesFailed && !stopped_) {
         // Rolled back whole: nothing is held while the operator decides.
         question_ = TQuestion::WithoutImages;

@@ -175,8 +175,7 @@ public:
     // (changes are undone newest first). Reads the record each time.
     TUndoable UndoableChange() const;
     // Undoes the change of run id, after the operator's confirmation (QuestionAsked): its rows
-    // that still hold what it left get back what it found. UndoEnded, or RunEnded when it
-    // fails or is cancelled.
+    // that still hold what it left get back what it found. RunEnded, its kind Undo.
     void Undo(const QString& id);
 
     // How many products carry rate, for row (0 to 2) of the rate entry page: ProductsCounted,
@@ -229,7 +228,6 @@ signals:
     void RowStarted(int row);
     void RunEnded(const TRunEnd& end);
     void SimulationEnded(const TSimulation& simulation);
-    void UndoEnded(const TRunEnd& end);
     // Temporary rates: the change was made, and the schedule now waits for RevertMoment.
     void ScheduleAdvanced();
     void ProductsCounted(int row, const QString& rate, const TProductCount& count);

@@ -458,7 +458,7 @@ void Tmain::SessionRefused(const TRefusal& refusal)
     FocusRequestField(refusal.focus);
 }
 
-void Tmain::SessionAccepted(TCheckPurpose)
+void Tmain::SessionAccepted()
 {
     // The question has been asked and answered: the moment is chosen after it.
     SetActivePage(tabagendar);

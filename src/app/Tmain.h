@@ -164,7 +164,7 @@ private:
     void SessionDetected(const TDetection& detection);
     void SessionQuestion(const QString& text, const QString& title);
     void SessionRefused(const TRefusal& refusal);
-    void SessionAccepted(TCheckPurpose purpose);
+    void SessionAccepted();
     void SessionRunEnded(const TRunEnd& end);
     void SessionSimulationEnded(const TSimulation& simulation);
     void SessionProductsCounted(int row, const QString& rate, const TProductCount& count);

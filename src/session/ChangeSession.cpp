@@ -257,7 +257,7 @@ void TChangeSession::Checked(const TChangeRequest& request, TCheckPurpose purpos
     }
     if (purpose == TCheckPurpose::Schedule) {
         SetState(TSessionState::Idle);
-        emit Accepted(purpose);
+        emit Accepted();
         return;
     }
     if (purpose == TCheckPurpose::Simulation && touched > kLargeSimulation) {

@@ -221,7 +221,7 @@ signals:
     void Detected(const TDetection& detection);
     void QuestionAsked(const QString& text, const QString& title);
     void Refused(const TRefusal& refusal);
-    void Accepted(TCheckPurpose purpose);
+    void Accepted();
     // An error for the top-level report.
     void Failed(const QString& errorText);
     void RunProgress(int done, int total);

@@ -167,6 +167,21 @@ struct TDbConnection::Impl {
         return *static_cast<const SQLHDBC*>(handle.constData());
     }
 
+    // The statement Cancel() interrupts: set for its run, cleared however the run ends.
+    struct TInFlight {
+        Impl* d;
+        TInFlight(Impl* impl, SQLHSTMT stmt) : d(impl) { d->setInFlight(stmt); }
+        ~TInFlight() { d->setInFlight(nullptr); }
+    };
+    void setInFlight(SQLHSTMT stmt)
+    {
+        std::lock_guard<std::mutex> lock(inFlightMutex);
+        inFlight = stmt;
+    }
+
+    // A statement's failure as the operator reads it, unless it was the Cancel's doing.
+    [[noreturn]] void statementFailed(SQLHSTMT stmt) const;
+
     // Prepared and then executed, so that the statement's ODBC handle is known while it runs
     // and Cancel() can interrupt it.
     bool execute(QSqlQuery& query, const QString& statement)
@@ -180,14 +195,10 @@ struct TDbConnection::Impl {
             if (h.isValid() && h.metaType().sizeOf() == sizeof(SQLHSTMT))
                 handle = *static_cast<const SQLHSTMT*>(h.constData());
         }
+        bool ok = false;
         {
-            std::lock_guard<std::mutex> lock(inFlightMutex);
-            inFlight = handle;
-        }
-        const bool ok = !cancelled && query.exec();
-        {
-            std::lock_guard<std::mutex> lock(inFlightMutex);
-            inFlight = nullptr;
+            TInFlight running(this, handle);
+            ok = !cancelled && query.exec();
         }
         refuseIfCancelled();
         return ok;
@@ -451,6 +462,12 @@ TColumnKind KindOf(SQLSMALLINT type)
 
 }  // namespace
 
+void TDbConnection::Impl::statementFailed(SQLHSTMT stmt) const
+{
+    refuseIfCancelled();
+    throw TDbError(ExplainedDatabaseText(WithoutSecrets(StatementError(stmt), secrets)));
+}
+
 TDbConnection::TRowsRead TDbConnection::ReadRows(const std::function<void(const QStringList& row)>& each,
                                                  const QList<bool>& narrow)
 {
@@ -463,23 +480,11 @@ TDbConnection::TRowsRead TDbConnection::ReadRows(const std::function<void(const 
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, hdbc, &stmt)))
         throw TDbError(QStringLiteral("Não foi possível preparar a leitura"));
     struct TFree {
-        TDbConnection::Impl* d;
         SQLHSTMT stmt;
-        ~TFree()
-        {
-            std::lock_guard<std::mutex> lock(d->inFlightMutex);
-            d->inFlight = nullptr;
-            SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-        }
-    } release{d.get(), stmt};
-    {
-        std::lock_guard<std::mutex> lock(d->inFlightMutex);
-        d->inFlight = stmt;
-    }
-    auto fail = [&] {
-        d->refuseIfCancelled();
-        throw TDbError(ExplainedDatabaseText(WithoutSecrets(StatementError(stmt), d->secrets)));
-    };
+        ~TFree() { SQLFreeHandle(SQL_HANDLE_STMT, stmt); }
+    } release{stmt};
+    const Impl::TInFlight running(d.get(), stmt);
+    auto fail = [&] { d->statementFailed(stmt); };
     std::u16string text = d->wire(statement).toStdU16String();
     if (!SQL_SUCCEEDED(SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(text.data()), SQL_NTS)))
         fail();
@@ -628,7 +633,7 @@ std::unique_ptr<TDbConnection::TPrepared> TDbConnection::Prepare(const QString& 
     d->prepared.push_back(state);
     std::u16string text = d->wire(sql).toStdU16String();
     if (!SQL_SUCCEEDED(SQLPrepareW(state->stmt, reinterpret_cast<SQLWCHAR*>(text.data()), SQL_NTS)))
-        throw TDbError(ExplainedDatabaseText(WithoutSecrets(StatementError(state->stmt), d->secrets)));
+        d->statementFailed(state->stmt);
     return prepared;
 }
 
@@ -646,10 +651,7 @@ qint64 TDbConnection::TPrepared::Exec(const QStringList& values)
     st.texts.assign(n, std::u16string());
     st.numbers.assign(n, 0);
     st.lengths.assign(n, 0);
-    auto fail = [&] {
-        st.d->refuseIfCancelled();
-        throw TDbError(ExplainedDatabaseText(WithoutSecrets(StatementError(st.stmt), st.d->secrets)));
-    };
+    auto fail = [&] { st.d->statementFailed(st.stmt); };
     for (int i = 0; i < n; ++i) {
         const QString& value = values[i];
         const SQLUSMALLINT at = SQLUSMALLINT(i + 1);
@@ -676,14 +678,10 @@ qint64 TDbConnection::TPrepared::Exec(const QStringList& values)
         if (!SQL_SUCCEEDED(bound))
             fail();
     }
+    SQLRETURN ran = SQL_ERROR;
     {
-        std::lock_guard<std::mutex> lock(st.d->inFlightMutex);
-        st.d->inFlight = st.stmt;
-    }
-    const SQLRETURN ran = st.d->cancelled ? SQLRETURN(SQL_ERROR) : SQLExecute(st.stmt);
-    {
-        std::lock_guard<std::mutex> lock(st.d->inFlightMutex);
-        st.d->inFlight = nullptr;
+        const Impl::TInFlight running(st.d, st.stmt);
+        ran = st.d->cancelled ? SQLRETURN(SQL_ERROR) : SQLExecute(st.stmt);
     }
     if (!SQL_SUCCEEDED(ran) && ran != SQL_NO_DATA)
         fail();

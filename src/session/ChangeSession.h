@@ -282,6 +282,10 @@ private:
     // The images that settle the doubt over runId (the change's, for its undo); empty when
     // there are none to settle it with.
     QString DoubtImages(const QString& runId, const QString& changeId) const;
+    // A stage whose commit is known to be made (runId; undo for the second stage).
+    void StageMade(const QString& runId, bool undo);
+    // A schedule whose run may or may not have been made: dropped, the operator warned.
+    void EndInDoubt();
     void SettleDoubt(const TRecordedRun& run, const QString& images);
     void DoubtSettled(const TRecordedRun& run, bool undo, std::optional<int> match, const QString& error);
     void RemoveSchedule();

@@ -224,10 +224,7 @@ void TChangeSession::ScheduleTick()
             SettleDoubt(*run, images);
             return;
         }
-        // The program goes on as one without a schedule.
-        const QString warning = DropInDoubtSchedule();
-        SetState(TSessionState::Idle);
-        emit ScheduleEnded(TScheduleEnd::InDoubt, warning);
+        EndInDoubt();
         return;
     }
     case TScheduleGuard::TClaim::LockUnreadable:
@@ -281,14 +278,7 @@ void TChangeSession::RunDoneScheduled(const TRunEnd& end)
 {
     if (end.outcome == TRunOutcome::Committed) {
         failedAttempts_ = 0;
-        if (end.kind == TRunKind::Scheduled && revertAt_.isValid()) {
-            guard_->Release();
-            AdvanceToRevert(end.runId);
-            return;
-        }
-        RemoveSchedule();
-        SetState(TSessionState::Finished);
-        emit ScheduleEnded(TScheduleEnd::Done, QString());
+        StageMade(end.runId, end.kind == TRunKind::ScheduledUndo);
         return;
     }
     // Rolled back, so the schedule stays whole and is tried again at each tick: a lock held by
@@ -402,9 +392,7 @@ void TChangeSession::DoubtSettled(const TRecordedRun& run, bool undo, std::optio
     const bool made = found == (undo ? TImageMatch::Before : TImageMatch::After);
     const bool notMade = found == (undo ? TImageMatch::After : TImageMatch::Before);
     if (!made && !notMade) {
-        const QString warning = DropInDoubtSchedule();
-        SetState(TSessionState::Idle);
-        emit ScheduleEnded(TScheduleEnd::InDoubt, warning);
+        EndInDoubt();
         return;
     }
     if (!guard_->SettleDoubt(made)) {
@@ -421,11 +409,26 @@ void TChangeSession::DoubtSettled(const TRecordedRun& run, bool undo, std::optio
         agenda_.start();
         return;
     }
+    StageMade(run.id, undo);
+}
+
+void TChangeSession::StageMade(const QString& runId, bool undo)
+{
+    // Temporary rates go on to their second stage; anything else is over.
     if (!undo && revertAt_.isValid()) {
-        AdvanceToRevert(run.id);
+        guard_->Release();
+        AdvanceToRevert(runId);
         return;
     }
     RemoveSchedule();
     SetState(TSessionState::Finished);
     emit ScheduleEnded(TScheduleEnd::Done, QString());
+}
+
+void TChangeSession::EndInDoubt()
+{
+    // The program goes on as one without a schedule.
+    const QString warning = DropInDoubtSchedule();
+    SetState(TSessionState::Idle);
+    emit ScheduleEnded(TScheduleEnd::InDoubt, warning);
 }

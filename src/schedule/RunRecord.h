@@ -155,6 +155,8 @@ struct TRecordedRun {
     QString undoes;     // an undo: the run whose change it put back
     QString result;     // the "Resultado" line's text (a later verdict's); empty without an end block
     QString path;       // the record that holds it
+    // Its commit known to be made (its result, or a later verdict's, "confirmada").
+    bool committed() const { return result.startsWith(QLatin1String("confirmada")); }
 };
 
 // Every run of the record, from both its places, in the order the runs started.

@@ -460,15 +460,14 @@ TUndoable TChangeSession::UndoableChange() const
 {
     static const QRegularExpression rowOf(QStringLiteral("^Linha \\d+: (\\S+% → \\S+%)"));
     const QList<TRecordedRun> runs = ReadRecordedRuns(env_.settingsFile);
-    const auto made = [](const TRecordedRun& run) { return run.result.startsWith(QLatin1String("confirmada")); };
     QStringList undone;
     for (const TRecordedRun& run : runs)
-        if (!run.undoes.isEmpty() && made(run))
+        if (!run.undoes.isEmpty() && run.committed())
             undone << run.undoes;
     for (auto it = runs.crbegin(); it != runs.crend(); ++it) {
         const TRecordedRun& run = *it;
-        const bool change = run.undoes.isEmpty() && !run.kind.contains(QLatin1String("simulação"));
-        if (!change || !made(run) || undone.contains(run.id))
+        // A simulation is never "confirmada": what is committed and undoes nothing is a change.
+        if (!run.undoes.isEmpty() || !run.committed() || undone.contains(run.id))
             continue;
         // The newest change not undone; an earlier one could only be undone after it.
         const QString images = ChangeImagePath(run.path, run.id);

@@ -197,6 +197,17 @@ QString IdentityHolds(const TImageTable& table, const QStringList& row)
     return terms.join(QStringLiteral(" AND "));
 }
 
+TPagedRead ExactReadOf(const TImageTable& table, const QString& where)
+{
+    TPagedRead read;
+    read.table = table.name;
+    read.columns = table.columns;
+    read.where = where;
+    read.exact = true;
+    read.kinds = table.kinds;
+    return read;
+}
+
 QString ChangeImagePath(const QString& recordPath, const QString& runId)
 {
     return QDir(QFileInfo(recordPath).absolutePath()).filePath(QStringLiteral("TaxasIVA.%1.imagens").arg(runId));

@@ -5,6 +5,7 @@
 // exactly (no reverse arithmetic: the old values themselves go back), and a commit whose end
 // was lost can be told from one that never happened.
 
+#include "PagedRead.h"
 #include "ProductImage.h"
 #include "TChangeRequest.h"
 #include "TDbConnection.h"
@@ -32,6 +33,8 @@ QStringList IdentityOf(const TImageTable& table, const QStringList& row);
 QString Holds(const QString& column, const QString& value, TColumnKind kind);
 // Holds for each identity column of row, joined by AND.
 QString IdentityHolds(const TImageTable& table, const QStringList& row);
+// The table's rows that hold where, read exactly with the kinds the images know.
+TPagedRead ExactReadOf(const TImageTable& table, const QString& where);
 
 enum TImageTableIndex { kRates, kDeletedRates, kTerminals, kProducts, kImageTables };
 

@@ -29,13 +29,8 @@ struct TTally {
 // The current rows of a table, keyed by their identity in the image.
 QHash<QStringList, QStringList> CurrentRows(TDbConnection& db, const TImageTable& table, const QString& where)
 {
-    TPagedRead read;
-    read.table = table.name;
-    read.columns = table.columns;
-    read.where = where;
-    read.exact = true;
     QHash<QStringList, QStringList> rows;
-    ReadPaged(db, read, [&](const QStringList& row) { rows.insert(IdentityOf(table, row), row); });
+    ReadPaged(db, ExactReadOf(table, where), [&](const QStringList& row) { rows.insert(IdentityOf(table, row), row); });
     return rows;
 }
 

@@ -27,8 +27,11 @@ QList<TColumnKind> ReadPaged(TDbConnection& db, const TPagedRead& read,
     QStringList selects = read.columns;
     QList<bool> narrow;
     if (read.exact) {
-        db.setSQL(QStringLiteral("SELECT TOP 1 ") + read.columns.join(QStringLiteral(", ")) + from);
-        kinds = db.ReadRows([](const QStringList&) {}).kinds;
+        kinds = read.kinds;
+        if (kinds.size() != read.columns.size()) {
+            db.setSQL(QStringLiteral("SELECT TOP 1 ") + read.columns.join(QStringLiteral(", ")) + from);
+            kinds = db.ReadRows([](const QStringList&) {}).kinds;
+        }
         for (int i = 0; i < selects.size(); ++i) {
             selects[i] = ExactTextOf(read.columns[i], kinds.value(i));
             narrow << (kinds.value(i) == TColumnKind::Float || kinds.value(i) == TColumnKind::DateTime);

@@ -18,9 +18,11 @@ struct TPagedRead {
     QStringList order;    // the rows' order; a page at a time only when it is a key (paged)
     bool paged = false;
     QString where;        // a condition on the rows, or nothing
-    // Every value as text that writes back the same value (binary fractions in 17 digits,
-    // moments to the millisecond), at the cost of a look at the columns' kinds first.
+    // Every value as text that writes back the same value (binary fractions in 20 digits,
+    // moments to the millisecond), at the cost of a look at the columns' kinds first, unless
+    // kinds gives them.
     bool exact = false;
+    QList<TColumnKind> kinds;
     // The rows read stay as read until the transaction ends (an update lock on SQL Server).
     bool hold = false;
 };

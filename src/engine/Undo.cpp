@@ -50,12 +50,7 @@ public:
     QList<QStringList> Now(const TImageTable& table, const QString& where)
     {
         QList<QStringList> rows;
-        TPagedRead read;
-        read.table = table.name;
-        read.columns = table.columns;
-        read.where = where;
-        read.exact = true;
-        ReadPaged(db_, read, [&](const QStringList& row) { rows << row; });
+        ReadPaged(db_, ExactReadOf(table, where), [&](const QStringList& row) { rows << row; });
         return rows;
     }
 
@@ -85,12 +80,8 @@ public:
         }
         // What the product holds now: nothing when it was removed.
         QStringList now;
-        TPagedRead read;
-        read.table = table_.name;
-        read.columns = table_.columns;
-        read.where = IdentityHolds(table_, row.after);
-        read.exact = true;
-        ReadPaged(db, read, [&](const QStringList& found) { now = found; });
+        ReadPaged(db, ExactReadOf(table_, IdentityHolds(table_, row.after)),
+                  [&](const QStringList& found) { now = found; });
         for (const QString& column : table_.identity) {
             const int i = int(table_.columns.indexOf(column));
             file_->Field(row.after.value(i), Number(i));

@@ -78,7 +78,8 @@ void UpdateRateTable(TStatementSink& out, const TRatePair& row, bool keepCurrent
 
 // The optional price columns among the product table's column names, as the probe finds them.
 TPriceColumns PriceColumnsAmong(const QStringList& productColumns);
-// Every price column the options make a row write, sale columns first, then the purchase price.
+// Every price column the options make a row write, sale columns first, then the purchase price
+// (which the rounding writes even where it is not recalculated).
 std::vector<TPriceColumn> WrittenPriceColumns(const TChangeOptions& options, const TAppKind& app,
                                               const TPriceColumns& has);
 

@@ -102,7 +102,8 @@ std::vector<TPriceColumn> WrittenPriceColumns(const TChangeOptions& options, con
         for (const auto& c : OptionalSaleColumns(app, has))
             out.push_back(c);
     }
-    if (options.purchasePrices)
+    // The rounding rounds the purchase price too, recalculated or not.
+    if (options.purchasePrices || options.roundPrices)
         out.push_back({QStringLiteral("precocompra"), QStringLiteral("ivacompra")});
     return out;
 }

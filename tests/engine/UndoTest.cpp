@@ -77,6 +77,10 @@ private slots:
         ShapeProducts(*inst, columns);
         if (request.app == TAppKind::Quibon)
             inst->exec("UPDATE produtos SET iva2 = NULL WHERE rowid % 7 = 0");
+        // Prices a few cents, below nothing, nothing, and no number of cents at all: each
+        // comes back as it was.
+        inst->exec("UPDATE produtos SET precocompra = CASE rowid % 5 WHEN 1 THEN 0.05 WHEN 2 THEN -1.5 WHEN 3 THEN 0 "
+                   "WHEN 4 THEN 1.0 / 3 ELSE precocompra END");
         auto db = inst->connect();
         const QString before = inst->dump();
         QTemporaryDir dir;

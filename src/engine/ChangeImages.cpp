@@ -3,11 +3,11 @@
 #include "ChangeSteps.h"
 #include "DiskSync.h"
 #include "PagedRead.h"
+#include "RowFile.h"
 
 #include <QDataStream>
 #include <QDir>
 #include <QFileInfo>
-#include <optional>
 
 namespace {
 
@@ -16,7 +16,7 @@ const QByteArray kEnd = "FIM";
 // Version 1 held each value as UTF-16; 2 holds it as UTF-8, which halves the file (the values
 // are nearly all digits) and its writing. Both are read.
 constexpr quint32 kVersion = 2;
-constexpr quint8 kSectionEnd = 0xFF;
+constexpr quint8 kSectionEnd = kRowsEnd;
 
 QString Listed(const QStringList& values)
 {
@@ -79,43 +79,6 @@ void ReadRequest(QDataStream& in, TChangeRequest& r)
 
 constexpr quint32 kNullValue = 0xFFFFFFFF;
 
-void AppendLength(QByteArray& bytes, quint32 n)
-{
-    const char be[4] = {char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
-    bytes.append(be, 4);
-}
-
-// A row as the file holds it: its table's index, the count of its values, then each value's
-// length in bytes (all ones for NULL) and its UTF-8 bytes, the numbers big-endian as
-// QDataStream writes them. Made in one block, written in one call.
-void WriteRow(QDataStream& out, quint8 index, const QStringList& row, QByteArray& block)
-{
-    block.clear();
-    block.append(char(index));
-    AppendLength(block, quint32(row.size()));
-    for (const QString& value : row) {
-        if (value.isNull()) {
-            AppendLength(block, kNullValue);
-            continue;
-        }
-        const qsizetype at = block.size();
-        AppendLength(block, 0);
-        bool ascii = true;
-        for (QChar c : value)
-            ascii = ascii && c.unicode() < 0x80;
-        if (ascii) {
-            for (QChar c : value)
-                block.append(char(c.unicode()));
-        } else {
-            block.append(value.toUtf8());
-        }
-        const quint32 n = quint32(block.size() - at - 4);
-        for (int i = 0; i < 4; ++i)
-            block[at + i] = char(n >> (24 - 8 * i));
-    }
-    out.writeRawData(block.constData(), int(block.size()));
-}
-
 bool ReadValue(QDataStream& in, quint32 version, QString& value, QByteArray& scratch)
 {
     if (version == 1) {
@@ -149,21 +112,13 @@ bool ReadRow(QDataStream& in, quint32 version, QStringList& row, QByteArray& scr
     return in.status() == QDataStream::Ok;
 }
 
-// Reads a row as far as its first columns and goes past the rest without making their
-// strings (each value is its length in bytes, then its bytes, in either version).
-bool ReadRowStart(QDataStream& in, quint32 version, int columns, QStringList* start)
+// Goes past a row without making its strings (each value is its length in bytes, then its
+// bytes, in either version).
+bool SkipRow(QDataStream& in)
 {
     quint32 count = 0;
     in >> count;
-    QByteArray scratch;
     for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
-        if (start && int(i) < columns) {
-            QString value;
-            if (!ReadValue(in, version, value, scratch))
-                return false;
-            *start << value;
-            continue;
-        }
         quint32 bytes = 0;
         in >> bytes;
         if (bytes != kNullValue && in.skipRawData(int(bytes)) != int(bytes))
@@ -222,17 +177,19 @@ struct TChangeImageWriter::Impl {
     TImageTable tables[kImageTables];
     QString where[kImageTables];
     qint64 productsAt = 0;  // where the products of the first image start
-    QByteArray block;       // a row as written
+    std::unique_ptr<TRowWriter> rows;
 
+    // The rows gathered go to the file first: what follows them is written straight to it.
     void check()
     {
-        if (out.status() != QDataStream::Ok || file.error() != QFileDevice::NoError)
+        const bool flushed = !rows || rows->Flush();
+        if (!flushed || out.status() != QDataStream::Ok || file.error() != QFileDevice::NoError)
             throw TFileError(QStringLiteral("Não foi possível gravar as imagens da alteração no ficheiro ")
                              + QDir::toNativeSeparators(path));
     }
 
     // The rows of one table: every value as text that writes back the same.
-    void read(TDbConnection& db, int index, const std::function<void(const QStringList&)>& each)
+    void read(TDbConnection& db, int index, const std::function<void(const TRowBytes&)>& each)
     {
         TImageTable& table = tables[index];
         TPagedRead rows;
@@ -253,11 +210,13 @@ struct TChangeImageWriter::Impl {
         for (int index = 0; index < kImageTables; ++index) {
             if (tables[index].name.isEmpty())
                 continue;
-            if (index == kProducts)
+            if (index == kProducts) {
+                check();
                 productsAt = file.pos();
-            read(db, index, [&](const QStringList& row) { WriteRow(out, quint8(index), row, block); });
+            }
+            read(db, index, [&](const TRowBytes& row) { rows->Write(quint8(index), row); });
         }
-        out << kSectionEnd;
+        rows->WriteEnd();
         check();
     }
 };
@@ -327,6 +286,7 @@ bool TChangeImageWriter::ReadBefore(TDbConnection& db)
                          + QDir::toNativeSeparators(d->path));
     d->out.setDevice(&d->file);
     d->out.setVersion(QDataStream::Qt_6_0);
+    d->rows = std::make_unique<TRowWriter>(d->file);
     d->out << kMagic << kVersion << d->runId;
     WriteRequest(d->out, r);
     // The tables' kinds are known once read: the header says which tables, the kinds follow
@@ -352,45 +312,43 @@ void TChangeImageWriter::ReadAfter(TDbConnection& db)
         d->check();
     if (!earlier.open(QIODevice::ReadOnly) || !earlier.seek(d->productsAt))
         throw unread();
-    QDataStream in(&earlier);
-    in.setVersion(QDataStream::Qt_6_0);
+    TRowReader earlierRows(earlier);
     const TImageTable& products = d->tables[kProducts];
+    const qsizetype keyColumns = products.identity.size();
     // The key comes first in a product's row; the products are the first image's last rows.
-    auto nextKey = [&]() -> std::optional<QStringList> {
-        quint8 index = 0;
-        in >> index;
-        if (in.status() == QDataStream::Ok && index == kSectionEnd)
-            return std::nullopt;
-        QStringList key;
-        if (in.status() != QDataStream::Ok || index != kProducts
-            || !ReadRowStart(in, kVersion, int(products.identity.size()), &key))
-            throw unread();
-        return key;
+    TStoredRow wanted;
+    auto nextKey = [&] {
+        if (earlierRows.Read(wanted) && wanted.tag == kProducts)
+            return true;
+        if (earlierRows.atRowsEnd())
+            return false;
+        throw unread();
     };
-    std::optional<QStringList> wanted = nextKey();
+    bool wanting = nextKey();
     for (int index = 0; index < kImageTables; ++index) {
         if (d->tables[index].name.isEmpty())
             continue;
         if (index != kProducts) {
-            d->read(db, index, [&](const QStringList& row) { WriteRow(d->out, quint8(index), row, d->block); });
+            d->read(db, index, [&](const TRowBytes& row) { d->rows->Write(quint8(index), row); });
             continue;
         }
         const QString where = d->where[kProducts];
         d->where[kProducts].clear();  // the products are those read before, wherever they went
-        d->read(db, index, [&](const QStringList& row) {
-            if (wanted && IdentityOf(products, row) == *wanted) {
-                WriteRow(d->out, quint8(index), row, d->block);
-                wanted = nextKey();
+        d->read(db, index, [&](const TRowBytes& row) {
+            if (wanting && row.SameStart(wanted.values, keyColumns)) {
+                d->rows->Write(quint8(index), row);
+                wanting = nextKey();
             }
         });
         d->where[kProducts] = where;
         // A product of the first image missing from the second would leave an images file
         // that no undo can read.
-        if (wanted)
+        if (wanting)
             throw TFileError(QStringLiteral("A imagem dos produtos depois da alteração não tem o produto ")
-                             + wanted->join(QStringLiteral(", ")));
+                             + wanted.values.texts(0, keyColumns).join(QStringLiteral(", ")));
     }
-    d->out << kSectionEnd;
+    d->rows->WriteEnd();
+    d->check();
     for (const TImageTable& table : d->tables)
         WriteTable(d->out, table);
     d->out << afterAt << kEnd;
@@ -488,7 +446,7 @@ TChangeImage::TChangeImage(const QString& path) : d(std::make_unique<Impl>())
             d->broken();
         if (index == kSectionEnd)
             break;
-        if (!ReadRowStart(in, d->version, 0, nullptr))
+        if (!SkipRow(in))
             d->broken();
         if (index == kProducts)
             ++d->products;

@@ -30,7 +30,10 @@ struct TTally {
 QHash<QStringList, QStringList> CurrentRows(TDbConnection& db, const TImageTable& table, const QString& where)
 {
     QHash<QStringList, QStringList> rows;
-    ReadPaged(db, ExactReadOf(table, where), [&](const QStringList& row) { rows.insert(IdentityOf(table, row), row); });
+    ReadPaged(db, ExactReadOf(table, where), [&](const TRowBytes& bytes) {
+        const QStringList row = bytes.texts();
+        rows.insert(IdentityOf(table, row), row);
+    });
     return rows;
 }
 

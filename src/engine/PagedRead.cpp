@@ -19,28 +19,30 @@ QString After(const QStringList& columns, const QStringList& key, const QList<TC
 }  // namespace
 
 QList<TColumnKind> ReadPaged(TDbConnection& db, const TPagedRead& read,
-                             const std::function<void(const QStringList& row)>& each)
+                             const std::function<void(const TRowBytes& row)>& each)
 {
     const QString from = QStringLiteral(" FROM ") + read.table
                          + (read.hold ? QStringLiteral(" WITH (UPDLOCK, HOLDLOCK)") : QString());
     QList<TColumnKind> kinds;
     QStringList selects = read.columns;
-    QList<bool> narrow;
+    QList<TColumnKind> exact;  // each column's kind where it is read as exact text
     if (read.exact) {
         kinds = read.kinds;
         if (kinds.size() != read.columns.size()) {
             db.setSQL(QStringLiteral("SELECT TOP 1 ") + read.columns.join(QStringLiteral(", ")) + from);
-            kinds = db.ReadRows([](const QStringList&) {}).kinds;
+            kinds = db.ReadRows([](const TRowBytes&) {}).kinds;
         }
         for (int i = 0; i < selects.size(); ++i) {
             selects[i] = ExactTextOf(read.columns[i], kinds.value(i));
-            narrow << (kinds.value(i) == TColumnKind::Float || kinds.value(i) == TColumnKind::DateTime);
+            exact << kinds.value(i);
         }
     }
     // The order's columns are the first of the row's, where a page's last key is read.
     QList<int> orderAt;
     for (const QString& column : read.order)
         orderAt << int(read.columns.indexOf(column));
+    // The page's last key so far, kept as bytes: made a string once a page.
+    std::vector<QByteArray> lastBytes(size_t(orderAt.size()));
     QStringList last;
     for (;;) {
         QStringList conditions;
@@ -56,14 +58,22 @@ QList<TColumnKind> ReadPaged(TDbConnection& db, const TPagedRead& read,
                   + selects.join(QStringLiteral(", ")) + from
                   + (conditions.isEmpty() ? QString() : QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND ")))
                   + (read.order.isEmpty() ? QString() : QStringLiteral(" ORDER BY ") + read.order.join(QStringLiteral(", "))));
-        const TDbConnection::TRowsRead page = db.ReadRows([&](const QStringList& row) {
-            if (read.paged) {
-                last.clear();
-                for (int at : orderAt)
-                    last << row.value(at);
-            }
+        const TDbConnection::TRowsRead page = db.ReadRows([&](const TRowBytes& row) {
+            if (read.paged)
+                for (size_t k = 0; k < lastBytes.size(); ++k) {
+                    const QByteArrayView value = row.value(orderAt[int(k)]);
+                    if (row.isNull(orderAt[int(k)])) {
+                        lastBytes[k] = QByteArray();
+                        continue;
+                    }
+                    lastBytes[k].resize(value.size());  // keeps its room: no allocation a row
+                    std::copy(value.begin(), value.end(), lastBytes[k].begin());
+                }
             each(row);
-        }, narrow);
+        }, exact);
+        last.clear();
+        for (const QByteArray& value : lastBytes)
+            last << (value.isNull() ? QString() : QString::fromUtf8(value));
         if (!read.exact)
             kinds = page.kinds;
         if (!read.paged || page.rows < kReadPage)

@@ -29,4 +29,4 @@ struct TPagedRead {
 
 // Hands each row's values to each, in the order of columns; returns the columns' kinds.
 QList<TColumnKind> ReadPaged(TDbConnection& db, const TPagedRead& read,
-                             const std::function<void(const QStringList& row)>& each);
+                             const std::function<void(const TRowBytes& row)>& each);

@@ -4,6 +4,8 @@
 // decimal comma, text quoted where it holds a separator, a quote or a line break. Lines are
 // gathered and written in blocks: the simulation passes millions of values here.
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QFile>
 #include <QString>
 #include <QStringList>
@@ -16,8 +18,10 @@ public:
 
     // A line of names, as they are.
     void Header(const QStringList& names);
-    // The next field of the current line; NULL writes nothing between its separators.
+    // The next field of the current line; NULL (a null string, a view without data) writes
+    // nothing between its separators. value as UTF-8 in the second.
     void Field(const QString& value, bool number);
+    void Field(QByteArrayView value, bool number);
     void EndLine();
     // Writes what is gathered and closes the file. Raises TFileError when any of it could
     // not be written: a file cut short is not handed on as if whole.
@@ -30,7 +34,7 @@ private:
 
     QFile file_;
     QString failure_;
-    QString pending_;
+    QByteArray pending_;  // UTF-8
     bool lineStarted_ = false;
     bool written_ = true;
 };

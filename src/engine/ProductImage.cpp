@@ -2,11 +2,10 @@
 
 #include "ChangeSteps.h"
 #include "PagedRead.h"
+#include "RowFile.h"
 #include "TDbConnection.h"
 
-#include <QDataStream>
 #include <QTemporaryFile>
-#include <optional>
 
 namespace {
 
@@ -108,29 +107,17 @@ qint64 CountTouchedProducts(TDbConnection& db, const TImageLayout& layout)
     return n;
 }
 
-// The products read before the change, one record each (pairing, then values), in a file of
-// their own.
+// The products as read, one row each (pairing, then values), in a file of their own.
 struct TProductImages::Store {
     QTemporaryFile file;
-    QDataStream stream;
+    std::unique_ptr<TRowWriter> writer;
 
-    bool read(QStringList& pairing, QStringList& values)
-    {
-        if (stream.atEnd())
-            return false;
-        stream >> pairing >> values;
-        return stream.status() == QDataStream::Ok;
-    }
     void flush()
     {
-        if (stream.status() != QDataStream::Ok || !file.flush())
+        if (!writer->Flush() || !file.flush())
             throw TFileError(QStringLiteral("Não foi possível gravar o ficheiro temporário dos produtos ")
                              + file.fileName());
-    }
-    void rewind()
-    {
         file.seek(0);
-        stream.resetStatus();
     }
 };
 
@@ -138,8 +125,7 @@ TProductImages::TProductImages(TImageLayout layout) : layout_(std::move(layout))
 
 TProductImages::~TProductImages() = default;
 
-void TProductImages::Read(TDbConnection& db, const QString& where,
-                          const std::function<void(const QStringList&, const QStringList&)>& each)
+void TProductImages::Read(TDbConnection& db, const QString& where, Store& store)
 {
     TPagedRead read;
     read.table = QStringLiteral("produtos");
@@ -149,11 +135,12 @@ void TProductImages::Read(TDbConnection& db, const QString& where,
     read.order = layout_.pairing;
     read.paged = !layout_.key.isEmpty();
     read.where = where;
-    const int pairs = layout_.pairing.size();
-    const QList<TColumnKind> kinds = ReadPaged(db, read, [&](const QStringList& row) { each(row.mid(0, pairs), row.mid(pairs)); });
-    numericPairing_.clear();
-    for (int i = 0; i < pairs; ++i)
-        numericPairing_ << (kinds.value(i) != TColumnKind::Text && kinds.value(i) != TColumnKind::DateTime);
+    // Exact: the new prices as the change leaves them, and, where a price is a number of cents,
+    // a far cheaper read on some drivers than the driver's own text of a binary fraction.
+    read.exact = true;
+    read.kinds = kinds_;
+    kinds_ = ReadPaged(db, read, [&](const TRowBytes& row) { store.writer->Write(0, row); });
+    store.flush();
 }
 
 std::unique_ptr<TProductImages::Store> TProductImages::OpenStore() const
@@ -162,53 +149,46 @@ std::unique_ptr<TProductImages::Store> TProductImages::OpenStore() const
     if (!store->file.open())
         throw TFileError(QStringLiteral("Não foi possível criar um ficheiro temporário para os produtos: ")
                          + store->file.errorString());
-    store->stream.setDevice(&store->file);
+    store->writer = std::make_unique<TRowWriter>(store->file);
     return store;
 }
 
 void TProductImages::ReadBefore(TDbConnection& db)
 {
     beforeStore_ = OpenStore();
-    Read(db, layout_.filter, [&](const QStringList& pairing, const QStringList& values) {
-        beforeStore_->stream << pairing << values;
-    });
-    beforeStore_->flush();
+    Read(db, layout_.filter, *beforeStore_);
 }
 
 void TProductImages::ReadAfter(TDbConnection& db)
 {
     afterStore_ = OpenStore();
-    Read(db, QString(), [&](const QStringList& pairing, const QStringList& values) {
-        afterStore_->stream << pairing << values;
-    });
-    afterStore_->flush();
+    Read(db, QString(), *afterStore_);
 }
 
-void TProductImages::Pair(const std::function<void(const TProductChange&)>& each)
+void TProductImages::Pair(const std::function<void(const TRowBytes& before, const TRowBytes& after)>& each)
 {
     if (!beforeStore_ || !afterStore_)
         return;
-    beforeStore_->rewind();
-    afterStore_->rewind();
+    const qsizetype pairs = layout_.pairing.size();
+    TRowReader beforeRows(beforeStore_->file);
+    TRowReader afterRows(afterStore_->file);
 
     // The next product read before that nothing else shares its pairing with.
-    std::optional<TProductChange> pending;
-    bool stored = false;
-    QStringList nextPairing, nextValues;
-    auto readStored = [&] { stored = beforeStore_->read(nextPairing, nextValues); };
-    readStored();
+    TStoredRow pending, next;
+    bool havePending = false;
+    bool stored = beforeRows.Read(next);
     auto advance = [&] {
-        pending.reset();
+        havePending = false;
         while (stored) {
-            TProductChange change{nextPairing, nextValues, {}};
-            readStored();
+            pending.swap(next);
+            stored = beforeRows.Read(next);
             int twins = 0;
-            while (stored && nextPairing == change.pairing) {
+            while (stored && next.values.SameStart(pending.values, pairs)) {
                 ++twins;
-                readStored();
+                stored = beforeRows.Read(next);
             }
             if (twins == 0) {
-                pending = std::move(change);
+                havePending = true;
                 return;
             }
             unpaired_ += twins + 1;
@@ -218,33 +198,32 @@ void TProductImages::Pair(const std::function<void(const TProductChange&)>& each
 
     // The table after the change, one row behind, to see a pairing that two products share:
     // a row is settled once the next is known.
-    QStringList pairing, values, heldPairing, heldValues;
-    bool held = false, heldTwin = false;
+    TStoredRow row, held;
+    bool isHeld = false, heldTwin = false;
     auto settle = [&] {
-        if (!held || !pending || heldPairing != pending->pairing)
+        if (!isHeld || !havePending || !held.values.SameStart(pending.values, pairs))
             return;
-        if (heldTwin) {
+        if (heldTwin)
             ++unpaired_;
-        } else {
-            pending->after = heldValues;
-            each(*pending);
-        }
+        else
+            each(pending.values, held.values);
         advance();
     };
-    while (pending && afterStore_->read(pairing, values)) {
-        if (held && pairing == heldPairing) {
+    while (havePending && afterRows.Read(row)) {
+        if (isHeld && row.values.SameStart(held.values, pairs)) {
             heldTwin = true;
             continue;
         }
         settle();
-        heldPairing.swap(pairing);
-        heldValues.swap(values);
-        held = true;
+        held.swap(row);
+        isHeld = true;
         heldTwin = false;
     }
     settle();
-    while (pending) {
+    while (havePending) {
         ++unpaired_;
         advance();
     }
+    if (beforeRows.broken() || afterRows.broken())
+        throw TFileError(QStringLiteral("Não foi possível reler o ficheiro temporário dos produtos"));
 }

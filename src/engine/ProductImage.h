@@ -12,7 +12,7 @@
 #include <functional>
 #include <memory>
 
-class TDbConnection;
+#include "TDbConnection.h"
 
 // A column of produtos that a change writes.
 struct TImageColumn {
@@ -53,29 +53,30 @@ public:
 
     // Inside the transaction, before the change's first statement: every product it may touch.
     void ReadBefore(TDbConnection& db);
-    // Which of the layout's pairing columns hold numbers, as the driver described them.
-    const QList<bool>& numericPairing() const { return numericPairing_; }
+    // What each column read holds, the pairing's first: every value is read as the exact text
+    // of its kind (ExactTextOf).
+    const QList<TColumnKind>& kinds() const { return kinds_; }
 
     // After the change's last statement: the table as it leaves it. Nothing but the reads is
     // done before the transaction ends, since its locks hold the tills meanwhile.
     void ReadAfter(TDbConnection& db);
 
     // Once both are read, each product read before with its values after, in the order of its
-    // pairing. A product whose pairing values another product shares cannot be told apart from
-    // it and is left out.
-    void Pair(const std::function<void(const TProductChange&)>& each);
+    // pairing: both rows hold the pairing's values, then the layout's columns, valid for the
+    // call. A product whose pairing values another product shares cannot be told apart from it
+    // and is left out.
+    void Pair(const std::function<void(const TRowBytes& before, const TRowBytes& after)>& each);
     qint64 unpaired() const { return unpaired_; }
 
 private:
     struct Store;
     std::unique_ptr<Store> OpenStore() const;
     // Every product where, in the order of the pairing, a page at a time where the table has a
-    // key: each row's pairing and values.
-    void Read(TDbConnection& db, const QString& where,
-              const std::function<void(const QStringList& pairing, const QStringList& values)>& each);
+    // key, into store.
+    void Read(TDbConnection& db, const QString& where, Store& store);
 
     TImageLayout layout_;
-    QList<bool> numericPairing_;
+    QList<TColumnKind> kinds_;
     std::unique_ptr<Store> beforeStore_;
     std::unique_ptr<Store> afterStore_;
     qint64 unpaired_ = 0;

@@ -4,29 +4,38 @@
 #include "RequestText.h"
 #include "TDbConnection.h"
 
+#include <QByteArrayView>
+
 #include <QDateTime>
-#include <QStringConverter>
 #include <charconv>
 #include <cmath>
 
 namespace {
 
 // A number as the driver writes it ("12.3456", "-1", "1.5e-05"), read without a detour through
-// the locale: millions of them pass here.
-bool Number(const QString& text, double& value)
+// the locale or a string: millions of them pass here.
+bool Number(QByteArrayView text, double& value)
 {
-    char buffer[64];
-    const qsizetype n = text.size();
-    if (n == 0 || n >= qsizetype(sizeof buffer))
+    if (text.isEmpty())
         return false;
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = text[i].unicode();
-        if (c > 0x7f)
-            return false;
-        buffer[i] = char(c);
-    }
-    const auto [end, error] = std::from_chars(buffer, buffer + n, value);
-    return error == std::errc() && end == buffer + n;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size();
+}
+
+// A binary fraction as its exact text gives it ("8.13008130081300791e+00"), shown in the fewest
+// digits that still make it ("8.130081300813008"); any other value as it is. scratch holds the
+// shown text.
+QByteArrayView Shown(QByteArrayView exact, bool fraction, QByteArray& scratch)
+{
+    double value = 0;
+    if (!fraction || exact.isNull() || !(exact.contains('e') || exact.contains('E')) || !Number(exact, value))
+        return exact;
+    char text[40];
+    const auto [end, error] = std::to_chars(text, text + sizeof text, value);
+    if (error != std::errc())
+        return exact;
+    scratch = QByteArray(text, end - text);
+    return scratch;
 }
 
 // Hears the run: what each command of each row changed.
@@ -81,8 +90,8 @@ private:
 class TProductTally {
 public:
     TProductTally(TSimulation& result, const TChangeRequest& request, const QString& csvPath,
-                  const QList<bool>& numericKey)
-        : result_(result), numericKey_(numericKey)
+                  const QList<TColumnKind>& kinds)
+        : result_(result), pairs_(result.layout.pairing.size())
     {
         const TImageLayout& layout = result_.layout;
         named_ = !layout.key.isEmpty();
@@ -95,11 +104,17 @@ public:
                     return i;
             return -1;
         };
+        // A price only rounded, not converted, has no conversion to be measured against.
         for (int i = 0; i < layout.columns.size(); ++i)
-            if (layout.columns[i].role == TImageColumn::Price && indexOf(layout.columns[i].selector) >= 0)
+            if (layout.columns[i].role == TImageColumn::Price && indexOf(layout.columns[i].selector) >= 0
+                && (request.options.purchasePrices || layout.columns[i].name.compare(QLatin1String("precocompra"), Qt::CaseInsensitive) != 0))
                 prices_.push_back({i, indexOf(layout.columns[i].selector)});
+        for (qsizetype i = 0; i < pairs_; ++i)
+            numbers_.push_back(kinds.value(i) != TColumnKind::Text && kinds.value(i) != TColumnKind::DateTime);
         for (const TImageColumn& column : layout.columns)
-            numberColumns_.push_back(column.role != TImageColumn::Other || column.name == QLatin1String("id"));
+            numbers_.push_back(column.role != TImageColumn::Other || column.name == QLatin1String("id"));
+        for (qsizetype i = 0; i < pairs_ + layout.columns.size(); ++i)
+            fractions_.push_back(kinds.value(i) == TColumnKind::Float);
         if (!named_)
             return;
         file_ = std::make_unique<TProductCsv>(csvPath, QStringLiteral("Não foi possível gravar o ficheiro da simulação "));
@@ -109,20 +124,23 @@ public:
         file_->Header(header);
     }
 
-    void Add(const TProductChange& change)
+    // Each row holds the pairing's values, then the layout's columns.
+    void Add(const TRowBytes& before, const TRowBytes& after)
     {
         ++result_.products;
         if (result_.rounding)
-            Measure(change);
+            Measure(before, after);
         if (!named_)
             return;
         if (result_.sample.size() < kSampleSize)
-            result_.sample << change;
-        for (int i = 0; i < change.pairing.size(); ++i)
-            file_->Field(change.pairing[i], numericKey_.value(i));
-        for (int i = 0; i < change.before.size(); ++i) {
-            file_->Field(change.before[i], numberColumns_[i]);
-            file_->Field(change.after.value(i), numberColumns_[i]);
+            result_.sample << TProductChange{Texts(before, 0, pairs_), Texts(before, pairs_, before.size()),
+                                             Texts(after, pairs_, after.size())};
+        for (qsizetype i = 0; i < pairs_; ++i)
+            file_->Field(Shown(before.value(i), fractions_[size_t(i)], scratch_), numbers_[size_t(i)]);
+        for (qsizetype i = pairs_; i < before.size(); ++i) {
+            file_->Field(Shown(before.value(i), fractions_[size_t(i)], scratch_), numbers_[size_t(i)]);
+            file_->Field(Shown(i < after.size() ? after.value(i) : QByteArrayView(), fractions_[size_t(i)], scratch_),
+                         numbers_[size_t(i)]);
         }
         file_->EndLine();
     }
@@ -136,18 +154,26 @@ public:
     }
 
 private:
+    QStringList Texts(const TRowBytes& row, qsizetype from, qsizetype end)
+    {
+        QStringList texts;
+        for (qsizetype i = from; i < end; ++i)
+            texts << (row.isNull(i) ? QString() : QString::fromUtf8(Shown(row.value(i), fractions_[size_t(i)], scratch_)));
+        return texts;
+    }
 
     // The exact conversion of an old price follows the product's rate through the rows, as
     // the change moves it: 6 to 13 in row 1 and 13 to 23 in row 2 make one factor of 1.23/1.06.
-    void Measure(const TProductChange& change)
+    void Measure(const TRowBytes& beforeRow, const TRowBytes& afterRow)
     {
         for (const auto& [price, selector] : prices_) {
-            const QString& afterText = change.after.value(price);
-            if (afterText == change.before[price])
+            const qsizetype at = pairs_ + price;
+            if (at >= afterRow.size() || (afterRow.isNull(at) == beforeRow.isNull(at)
+                                          && afterRow.value(at) == beforeRow.value(at)))
                 continue;  // not converted, or converted to the same
             double before = 0, after = 0, startRate = 0;
-            if (!Number(change.before[price], before) || !Number(afterText, after)
-                || !Number(change.before[selector], startRate))
+            if (!Number(beforeRow.value(at), before) || !Number(afterRow.value(at), after)
+                || !Number(beforeRow.value(pairs_ + selector), startRate))
                 continue;
             int rate = int(startRate);
             double factor = 1;
@@ -167,11 +193,13 @@ private:
     }
 
     TSimulation& result_;
-    QList<bool> numericKey_;
+    qsizetype pairs_ = 0;  // the pairing's values come first in a row
     bool named_ = false;
     std::vector<std::pair<int, int>> steps_;   // old and new rate of each ticked row, in order
     std::vector<std::pair<int, int>> prices_;  // a price's column and its rate's column
-    std::vector<bool> numberColumns_;
+    std::vector<bool> numbers_;    // each column of a row: written with a decimal comma
+    std::vector<bool> fractions_;  // each column of a row: a binary fraction
+    QByteArray scratch_;
     std::unique_ptr<TProductCsv> file_;
 };
 
@@ -194,8 +222,8 @@ TSimulation SimulateChange(TDbConnection& db, const TChangeRequest& request, TRu
     hooks.beforeCommit = [&] { images->ReadAfter(db); };
     RunChange(db, request, TRunKind::Simulation, hooks);
     // Rolled back: the tills have the products again while they are compared.
-    TProductTally tally(result, request, csvPath, images->numericPairing());
-    images->Pair([&](const TProductChange& change) { tally.Add(change); });
+    TProductTally tally(result, request, csvPath, images->kinds());
+    images->Pair([&](const TRowBytes& before, const TRowBytes& after) { tally.Add(before, after); });
     tally.Close();
     result.unpaired = images->unpaired();
     return result;

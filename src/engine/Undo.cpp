@@ -50,7 +50,7 @@ public:
     QList<QStringList> Now(const TImageTable& table, const QString& where)
     {
         QList<QStringList> rows;
-        ReadPaged(db_, ExactReadOf(table, where), [&](const QStringList& row) { rows << row; });
+        ReadPaged(db_, ExactReadOf(table, where), [&](const TRowBytes& row) { rows << row.texts(); });
         return rows;
     }
 
@@ -81,7 +81,7 @@ public:
         // What the product holds now: nothing when it was removed.
         QStringList now;
         ReadPaged(db, ExactReadOf(table_, IdentityHolds(table_, row.after)),
-                  [&](const QStringList& found) { now = found; });
+                  [&](const TRowBytes& found) { now = found.texts(); });
         for (const QString& column : table_.identity) {
             const int i = int(table_.columns.indexOf(column));
             file_->Field(row.after.value(i), Number(i));

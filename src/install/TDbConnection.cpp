@@ -444,6 +444,33 @@ TColumnKind SqliteKindOf(const QString& declared)
     return TColumnKind::Float;
 }
 
+// SQLite's exact text of a binary fraction (TranslateImageForms): a number of cents where the
+// fraction is the nearest to one, as an integer, which takes its decimal point back here
+// ("-5" is "-0.05"); else the 20 digits, with their point, as they are. scratch holds the
+// cents' text.
+QByteArrayView ExactCents(QByteArrayView text, QByteArray& scratch)
+{
+    const bool negative = text.startsWith('-');
+    const QByteArrayView digits = text.sliced(negative ? 1 : 0);
+    if (digits.isEmpty() || digits.size() > 20
+        || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return text;
+    // At least three digits ("5" is "005"), the point before the last two.
+    char all[24];
+    const qsizetype pad = qMax<qsizetype>(0, 3 - digits.size());
+    std::fill(all, all + pad, '0');
+    std::copy(digits.begin(), digits.end(), all + pad);
+    const qsizetype n = pad + digits.size();
+    scratch.resize((negative ? 1 : 0) + n + 1);
+    char* p = scratch.data();
+    if (negative)
+        *p++ = '-';
+    p = std::copy(all, all + n - 2, p);
+    *p++ = '.';
+    std::copy(all + n - 2, all + n, p);
+    return scratch;
+}
+
 TColumnKind KindOf(SQLSMALLINT type)
 {
     switch (type) {
@@ -468,8 +495,8 @@ void TDbConnection::Impl::statementFailed(SQLHSTMT stmt) const
     throw TDbError(ExplainedDatabaseText(WithoutSecrets(StatementError(stmt), secrets)));
 }
 
-TDbConnection::TRowsRead TDbConnection::ReadRows(const std::function<void(const QStringList& row)>& each,
-                                                 const QList<bool>& narrow)
+TDbConnection::TRowsRead TDbConnection::ReadRows(const std::function<void(const TRowBytes& row)>& each,
+                                                 const QList<TColumnKind>& exact)
 {
     d->closeResult();
     const QString statement = d->sql;
@@ -496,6 +523,7 @@ TDbConnection::TRowsRead TDbConnection::ReadRows(const std::function<void(const 
     std::vector<std::vector<char16_t>> buffers(columns);
     std::vector<SQLLEN> lengths(columns);
     std::vector<bool> bytes(columns);
+    std::vector<bool> cents(columns);  // SQLite's exact text of a binary fraction: maybe cents
     for (SQLSMALLINT i = 0; i < columns; ++i) {
         SQLWCHAR name[256] = {};
         SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = 0;
@@ -517,11 +545,14 @@ TDbConnection::TRowsRead TDbConnection::ReadRows(const std::function<void(const 
         buffers[i].resize(chars);
         // As UTF-8 where SQLite holds a stray text in such a column; the server's own
         // characters are ASCII for numbers and moments alike.
-        bytes[i] = numeric || narrow.value(i);
+        const TColumnKind exactKind = exact.value(i, TColumnKind::Text);
+        bytes[i] = numeric || exactKind == TColumnKind::Float || exactKind == TColumnKind::DateTime;
+        cents[size_t(i)] = d->translate && exactKind == TColumnKind::Float;
         SQLBindCol(stmt, SQLUSMALLINT(i + 1), bytes[i] ? SQL_C_CHAR : SQL_C_WCHAR, buffers[i].data(),
                    SQLLEN(chars * sizeof(char16_t)), &lengths[i]);
     }
-    QStringList row;
+    std::vector<QByteArray> wide(columns);  // a wide column's value as UTF-8
+    TRowBytes row;
     for (;;) {
         const SQLRETURN got = SQLFetch(stmt);
         if (got == SQL_NO_DATA)
@@ -531,23 +562,55 @@ TDbConnection::TRowsRead TDbConnection::ReadRows(const std::function<void(const 
         row.clear();
         for (SQLSMALLINT i = 0; i < columns; ++i) {
             if (lengths[i] == SQL_NULL_DATA) {
-                row << QString();
+                row.append(QByteArrayView());
                 continue;
             }
             const qsizetype unit = bytes[i] ? 1 : qsizetype(sizeof(char16_t));
             const qsizetype n = qsizetype(lengths[i] / unit);
             if (lengths[i] == SQL_NO_TOTAL || n >= qsizetype(buffers[i].size()) * qsizetype(sizeof(char16_t)) / unit)
                 throw TDbError(QStringLiteral("O valor da coluna %1 é maior do que a leitura admite").arg(read.names[i]));
-            if (bytes[i])
-                row << QString::fromUtf8(reinterpret_cast<const char*>(buffers[i].data()), n);
-            else
-                row << QString::fromUtf16(buffers[i].data(), n);
+            if (cents[size_t(i)]) {
+                row.append(ExactCents(QByteArrayView(reinterpret_cast<const char*>(buffers[i].data()), n),
+                                      wide[size_t(i)]));
+            } else if (bytes[i]) {
+                row.append(QByteArrayView(reinterpret_cast<const char*>(buffers[i].data()), n));
+            } else {
+                wide[size_t(i)] = QStringView(buffers[i].data(), n).toUtf8();
+                // Never a null view for an empty text: that would read as NULL.
+                row.append(QByteArrayView(wide[size_t(i)].isNull() ? "" : wide[size_t(i)].constData(),
+                                          wide[size_t(i)].size()));
+            }
         }
         ++read.rows;
         each(row);
     }
     d->refuseIfCancelled();
     return read;
+}
+
+QString TRowBytes::text(qsizetype i) const
+{
+    return isNull(i) ? QString() : QString::fromUtf8(value(i));
+}
+
+QStringList TRowBytes::texts(qsizetype from, qsizetype count) const
+{
+    const qsizetype end = count < 0 ? size() : qMin(size(), from + count);
+    QStringList out;
+    out.reserve(qMax<qsizetype>(0, end - from));
+    for (qsizetype i = from; i < end; ++i)
+        out << text(i);
+    return out;
+}
+
+bool TRowBytes::SameStart(const TRowBytes& other, qsizetype count) const
+{
+    if (size() < count || other.size() < count)
+        return false;
+    for (qsizetype i = 0; i < count; ++i)
+        if (isNull(i) != other.isNull(i) || value(i) != other.value(i))
+            return false;
+    return true;
 }
 
 QString ExactTextOf(const QString& column, TColumnKind kind)

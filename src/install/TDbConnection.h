@@ -4,11 +4,13 @@
 
 #include "Errors.h"
 
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
 #include <functional>
 #include <memory>
+#include <vector>
 
 enum class TStatementKind { Read, Command };
 
@@ -23,6 +25,27 @@ QString ExactTextOf(const QString& column, TColumnKind kind);
 
 // A value read as text, back into a statement: NULL, a number as written, anything else quoted.
 QString SqlLiteral(const QString& value, TColumnKind kind);
+
+// One row's values as UTF-8 bytes, each a view of memory that the row's maker owns: a value
+// read by ReadRows lives until the call that hands it over returns. A NULL has no bytes at all
+// (a null view); an empty text has its bytes, none of them. Millions of values pass as these,
+// not as strings of their own.
+class TRowBytes {
+public:
+    qsizetype size() const { return qsizetype(values_.size()); }
+    bool isNull(qsizetype i) const { return values_[size_t(i)].data() == nullptr; }
+    QByteArrayView value(qsizetype i) const { return values_[size_t(i)]; }
+    QString text(qsizetype i) const;    // a null QString for NULL
+    QStringList texts(qsizetype from = 0, qsizetype count = -1) const;
+    // The same values (NULL only as NULL) in the first count columns of both.
+    bool SameStart(const TRowBytes& other, qsizetype count) const;
+
+    void clear() { values_.clear(); }
+    void append(QByteArrayView value) { values_.push_back(value); }
+
+private:
+    std::vector<QByteArrayView> values_;
+};
 
 class TDbConnection {
 public:
@@ -59,19 +82,20 @@ public:
     void Close();                      // harmless when nothing is open
     void ExecSQL();                    // command; connects first when needed
     // Runs the statement text as a row-returning query and hands each row to each, its values
-    // as the driver writes them as text (a null QString for NULL), in the result's column
-    // order, with each column's kind. Made for reading many rows: straight
-    // from ODBC into bound buffers. Connects first when needed; raises TDbError, or
-    // TDbCancelled after a Cancel.
+    // as the driver writes them as text, in UTF-8, in the result's column order, with each
+    // column's kind. Made for reading many rows: straight from ODBC into bound buffers, and
+    // no string made of a value unless each makes it. Connects first when needed; raises
+    // TDbError, or TDbCancelled after a Cancel.
     struct TRowsRead {
         QStringList names;
         QList<TColumnKind> kinds;
         qint64 rows = 0;
     };
-    // Columns that hold numbers, or that narrow says hold only numbers or moments written as
-    // text (ExactTextOf's), are fetched as bytes: the driver then hands them over without
-    // widening each one.
-    TRowsRead ReadRows(const std::function<void(const QStringList& row)>& each, const QList<bool>& narrow = {});
+    // exact gives, column by column, the kind of each one selected through ExactTextOf (and
+    // Text for the others), so that its value is taken as that text. Columns that hold numbers
+    // or such moments are fetched as bytes: the driver then hands them over without widening
+    // each one.
+    TRowsRead ReadRows(const std::function<void(const TRowBytes& row)>& each, const QList<TColumnKind>& exact = {});
     // Rows the last command changed, as the driver counts them; -1 when it does not say.
     qint64 RowsAffected() const;
 

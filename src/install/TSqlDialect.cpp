@@ -59,8 +59,14 @@ QString TranslateImageForms(QString s)
         QStringLiteral("CONVERT\\(\\s*VARCHAR\\(\\s*\\d+\\s*\\)\\s*,\\s*([A-Za-z_][A-Za-z0-9_]*)\\s*,\\s*121\\s*\\)"),
         QRegularExpression::CaseInsensitiveOption);
     s.replace(hint, QString());
-    // quote() and the '!' flag give the 20 digits a binary fraction needs to come back whole.
-    s.replace(floatText, QStringLiteral("CASE WHEN \\1 IS NULL THEN NULL ELSE printf('%!.20e', \\1) END"));
+    // A binary fraction that is the nearest to a number of cents (nearly every price) comes as
+    // that number of cents, an integer, which SQLite writes as text at a fraction of the cost of
+    // 20 digits; the reader puts the decimal point back (ExactCents). Any other comes in the 20
+    // digits it needs to come back whole, always with a point and an exponent ('!').
+    s.replace(floatText, QStringLiteral("CASE WHEN \\1 IS NULL THEN NULL "
+                                        "WHEN abs(\\1) < 1e12 AND round(\\1 * 100) / 100 = \\1 "
+                                        "THEN CAST(round(\\1 * 100) AS INTEGER) "
+                                        "ELSE printf('%!.20e', \\1) END"));
     s.replace(momentText, QStringLiteral("CAST(\\1 AS TEXT)"));
     return s;
 }

@@ -97,16 +97,22 @@ private slots:
         QStringList header;
         const QMap<QString, QStringList> products = CsvProducts(result.productsFile, &header);
         QCOMPARE(qint64(products.size()), result.products);
-        // Every written column's value after, as the real change left it (validade excepted:
-        // a clock reading of its own).
+        // Every written column's value after, as the real change left it, exactly (validade
+        // excepted: a clock reading of its own).
         for (auto it = products.cbegin(); it != products.cend(); ++it) {
             for (int i = 0; i < result.layout.columns.size(); ++i) {
                 const TImageColumn& column = result.layout.columns[i];
                 if (column.name == "validade")
                     continue;
-                const QVariant now = inst->scalar(
-                    QString("SELECT %1 FROM produtos WHERE %2 = '%3'").arg(column.name, result.layout.key[0], it.key()));
-                QCOMPARE(it.value().value(2 * i + 1), now.isNull() ? QString() : now.toString().replace('.', ','));
+                const QVariantList now = inst->rows(QString("SELECT %1, typeof(%1), printf('%!.20e', %1) FROM produtos "
+                                                            "WHERE %2 = '%3'")
+                                                        .arg(column.name, result.layout.key[0], it.key()))
+                                             .value(0);
+                const QString shown = it.value().value(2 * i + 1);
+                if (now.value(1) == "real" || now.value(1) == "integer")  // the very number, in whatever digits
+                    QVERIFY2(QString(shown).replace(',', '.').toDouble() == now.value(2).toDouble(), qPrintable(shown));
+                else
+                    QCOMPARE(shown, now.value(0).isNull() ? QString() : now.value(0).toString().replace('.', ','));
             }
         }
     }

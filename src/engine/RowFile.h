@@ -1,0 +1,64 @@
+#pragma once
+// Rows kept in a file as their values' UTF-8 bytes, the way a change's images hold them: each
+// row a tag (which table it is of), its count of values, then each value's length in bytes
+// (all ones for NULL) and its bytes, the numbers big-endian as QDataStream writes them. The
+// simulation keeps its products so between its two reads. Both sides work in blocks: a million
+// products pass without a string or a device call of their own for each value.
+
+#include "TDbConnection.h"
+
+#include <QByteArray>
+#include <QIODevice>
+
+// A tag that ends a run of rows.
+constexpr quint8 kRowsEnd = 0xFF;
+
+class TRowWriter {
+public:
+    explicit TRowWriter(QIODevice& device) : device_(device) {}
+    // Gathers the row; the device has it at the latest after Flush.
+    void Write(quint8 tag, const TRowBytes& row);
+    void WriteEnd();
+    // Everything gathered, to the device; false when the device refused any of it.
+    bool Flush();
+
+private:
+    QIODevice& device_;
+    QByteArray pending_;
+    bool failed_ = false;
+};
+
+// A row read back: its values are views of its own block.
+struct TStoredRow {
+    quint8 tag = 0;
+    QByteArray block;
+    TRowBytes values;
+
+    void swap(TStoredRow& other) noexcept
+    {
+        std::swap(tag, other.tag);
+        block.swap(other.block);  // the views go with their bytes
+        std::swap(values, other.values);
+    }
+};
+
+class TRowReader {
+public:
+    // Reads from the device's current position on.
+    explicit TRowReader(QIODevice& device) : device_(device) {}
+    // The next row. False at the end of the device, at a kRowsEnd tag, or at a row cut short
+    // (broken() then says so).
+    bool Read(TStoredRow& row);
+    bool atRowsEnd() const { return rowsEnd_; }
+    bool broken() const { return broken_; }
+
+private:
+    bool Have(qsizetype n);  // at least n bytes buffered from at_ on
+    quint32 Number(qsizetype at) const;
+
+    QIODevice& device_;
+    QByteArray buffer_;
+    qsizetype at_ = 0;
+    bool rowsEnd_ = false;
+    bool broken_ = false;
+};

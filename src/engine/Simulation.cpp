@@ -28,7 +28,9 @@ bool Number(QByteArrayView text, double& value)
 QByteArrayView Shown(QByteArrayView exact, bool fraction, QByteArray& scratch)
 {
     double value = 0;
-    if (!fraction || exact.isNull() || !(exact.contains('e') || exact.contains('E')) || !Number(exact, value))
+    if (!fraction || exact.isNull()
+        || std::none_of(exact.begin(), exact.end(), [](char c) { return c == 'e' || c == 'E'; })
+        || !Number(exact, value))
         return exact;
     char text[40];
     const auto [end, error] = std::to_chars(text, text + sizeof text, value);
@@ -171,20 +173,10 @@ private:
             if (at >= afterRow.size() || (afterRow.isNull(at) == beforeRow.isNull(at)
                                           && afterRow.value(at) == beforeRow.value(at)))
                 continue;  // not converted, or converted to the same
-            double before = 0, after = 0, startRate = 0;
-            if (!Number(beforeRow.value(at), before) || !Number(afterRow.value(at), after)
-                || !Number(beforeRow.value(pairs_ + selector), startRate))
-                continue;
-            int rate = int(startRate);
-            double factor = 1;
-            for (const auto& [from, to] : steps_) {
-                if (rate != from)
-                    continue;
-                factor = factor * (100.0 + to) / (100.0 + from);
-                rate = to;
-            }
-            if (factor == 1)
-                continue;  // the price was not converted
+            const double factor = Factor(beforeRow, selector);
+            double before = 0, after = 0;
+            if (factor == 1 || !Number(beforeRow.value(at), before) || !Number(afterRow.value(at), after))
+                continue;  // the price was not converted, or is no number
             const double distance = std::abs(after - before * factor);
             if (distance >= 0.005 - 1e-9)
                 ++result_.offByHalfCent;
@@ -192,11 +184,36 @@ private:
         }
     }
 
+    // What the rows make of the rate in a product's rate column, once a product: 1 where they
+    // leave it (or it is no number).
+    double Factor(const TRowBytes& row, int selector)
+    {
+        if (factorOf_.size() <= size_t(selector))
+            factorOf_.resize(size_t(selector) + 1, {-1, 1});
+        auto& [product, factor] = factorOf_[size_t(selector)];
+        if (product == result_.products)
+            return factor;
+        product = result_.products;
+        factor = 1;
+        double startRate = 0;
+        if (!Number(row.value(pairs_ + selector), startRate))
+            return factor;
+        int rate = int(startRate);
+        for (const auto& [from, to] : steps_) {
+            if (rate != from)
+                continue;
+            factor = factor * (100.0 + to) / (100.0 + from);
+            rate = to;
+        }
+        return factor;
+    }
+
     TSimulation& result_;
     qsizetype pairs_ = 0;  // the pairing's values come first in a row
     bool named_ = false;
     std::vector<std::pair<int, int>> steps_;   // old and new rate of each ticked row, in order
     std::vector<std::pair<int, int>> prices_;  // a price's column and its rate's column
+    std::vector<std::pair<qint64, double>> factorOf_;  // a rate column's: for which product, what factor
     std::vector<bool> numbers_;    // each column of a row: written with a decimal comma
     std::vector<bool> fractions_;  // each column of a row: a binary fraction
     QByteArray scratch_;

@@ -6,6 +6,12 @@
 #include "TDbConnection.h"
 
 #include <QTemporaryFile>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -107,17 +113,96 @@ qint64 CountTouchedProducts(TDbConnection& db, const TImageLayout& layout)
     return n;
 }
 
-// The products as read, one row each (pairing, then values), in a file of their own.
+// The products read before the change, one row each (pairing, then values), in a file of
+// their own.
 struct TProductImages::Store {
     QTemporaryFile file;
-    std::unique_ptr<TRowWriter> writer;
+    TRowWriter writer{file};
 
     void flush()
     {
-        if (!writer->Flush() || !file.flush())
+        if (!writer.Flush() || !file.flush())
             throw TFileError(QStringLiteral("Não foi possível gravar o ficheiro temporário dos produtos ")
                              + file.fileName());
         file.seek(0);
+    }
+};
+
+namespace {
+
+constexpr std::size_t kPipeBlocks = 8;
+
+// Blocks of rows handed from the thread that reads the table to the one that pairs them, a
+// few at a time: the memory stays flat whichever of the two is the faster.
+class TRowPipe {
+public:
+    // The reading side's. Once the pairing side has given up, what comes is dropped.
+    bool Put(const QByteArray& block)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        room_.wait(lock, [&] { return blocks_.size() < kPipeBlocks || abandoned_; });
+        if (!abandoned_)
+            blocks_.push_back(block);
+        ready_.notify_one();
+        return true;
+    }
+    void Close()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        closed_ = true;
+        ready_.notify_all();
+    }
+    // Either side's: nothing more passes.
+    void Abandon()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        abandoned_ = true;
+        blocks_.clear();
+        room_.notify_all();
+        ready_.notify_all();
+    }
+    // The pairing side's: up to max bytes, 0 once closed and emptied, or abandoned.
+    qint64 Take(char* into, qint64 max)
+    {
+        if (at_ == current_.size()) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            ready_.wait(lock, [&] { return !blocks_.empty() || closed_ || abandoned_; });
+            if (blocks_.empty() || abandoned_)
+                return 0;
+            current_ = blocks_.front();
+            blocks_.pop_front();
+            at_ = 0;
+            room_.notify_one();
+        }
+        const qint64 n = qMin<qint64>(max, current_.size() - at_);
+        std::memcpy(into, current_.constData() + at_, size_t(n));
+        at_ += n;
+        return n;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable room_, ready_;
+    std::deque<QByteArray> blocks_;
+    bool closed_ = false;
+    bool abandoned_ = false;
+    QByteArray current_;  // the pairing side's
+    qsizetype at_ = 0;
+};
+
+}  // namespace
+
+struct TProductImages::Pairing {
+    TRowPipe pipe;
+    std::thread thread;
+    std::exception_ptr failure;
+
+    ~Pairing()
+    {
+        if (thread.joinable()) {
+            pipe.Abandon();
+            thread.join();
+        }
     }
 };
 
@@ -125,7 +210,7 @@ TProductImages::TProductImages(TImageLayout layout) : layout_(std::move(layout))
 
 TProductImages::~TProductImages() = default;
 
-void TProductImages::Read(TDbConnection& db, const QString& where, Store& store)
+void TProductImages::Read(TDbConnection& db, const QString& where, TRowWriter& rows)
 {
     TPagedRead read;
     read.table = QStringLiteral("produtos");
@@ -139,39 +224,54 @@ void TProductImages::Read(TDbConnection& db, const QString& where, Store& store)
     // a far cheaper read on some drivers than the driver's own text of a binary fraction.
     read.exact = true;
     read.kinds = kinds_;
-    kinds_ = ReadPaged(db, read, [&](const TRowBytes& row) { store.writer->Write(0, row); });
-    store.flush();
-}
-
-std::unique_ptr<TProductImages::Store> TProductImages::OpenStore() const
-{
-    auto store = std::make_unique<Store>();
-    if (!store->file.open())
-        throw TFileError(QStringLiteral("Não foi possível criar um ficheiro temporário para os produtos: ")
-                         + store->file.errorString());
-    store->writer = std::make_unique<TRowWriter>(store->file);
-    return store;
+    kinds_ = ReadPaged(db, read, [&](const TRowBytes& row) { rows.Write(0, row); });
 }
 
 void TProductImages::ReadBefore(TDbConnection& db)
 {
-    beforeStore_ = OpenStore();
-    Read(db, layout_.filter, *beforeStore_);
+    beforeStore_ = std::make_unique<Store>();
+    if (!beforeStore_->file.open())
+        throw TFileError(QStringLiteral("Não foi possível criar um ficheiro temporário para os produtos: ")
+                         + beforeStore_->file.errorString());
+    Read(db, layout_.filter, beforeStore_->writer);
+    beforeStore_->flush();
 }
 
-void TProductImages::ReadAfter(TDbConnection& db)
+void TProductImages::ReadAfter(TDbConnection& db, TEach each)
 {
-    afterStore_ = OpenStore();
-    Read(db, QString(), *afterStore_);
-}
-
-void TProductImages::Pair(const std::function<void(const TRowBytes& before, const TRowBytes& after)>& each)
-{
-    if (!beforeStore_ || !afterStore_)
+    if (!beforeStore_)
         return;
+    pairing_ = std::make_unique<Pairing>();
+    Pairing& pairing = *pairing_;
+    pairing.thread = std::thread([this, &pairing, each = std::move(each)] {
+        try {
+            Pair(each);
+        } catch (...) {
+            pairing.failure = std::current_exception();
+            pairing.pipe.Abandon();
+        }
+    });
+    // A failure leaves the pipe open: the pairing is given up when the images are dropped.
+    TRowWriter rows([&pairing](const QByteArray& block) { return pairing.pipe.Put(block); });
+    Read(db, QString(), rows);
+    rows.Flush();
+    pairing.pipe.Close();
+}
+
+void TProductImages::Paired()
+{
+    if (!pairing_)
+        return;
+    pairing_->thread.join();
+    if (pairing_->failure)
+        std::rethrow_exception(pairing_->failure);
+}
+
+void TProductImages::Pair(const TEach& each)
+{
     const qsizetype pairs = layout_.pairing.size();
     TRowReader beforeRows(beforeStore_->file);
-    TRowReader afterRows(afterStore_->file);
+    TRowReader afterRows([this](char* into, qint64 max) { return pairing_->pipe.Take(into, max); });
 
     // The next product read before that nothing else shares its pairing with.
     TStoredRow pending, next;
@@ -224,6 +324,6 @@ void TProductImages::Pair(const std::function<void(const TRowBytes& before, cons
         ++unpaired_;
         advance();
     }
-    if (beforeRows.broken() || afterRows.broken())
+    if (beforeRows.broken())
         throw TFileError(QStringLiteral("Não foi possível reler o ficheiro temporário dos produtos"));
 }

@@ -14,6 +14,8 @@
 
 #include "TDbConnection.h"
 
+class TRowWriter;
+
 // A column of produtos that a change writes.
 struct TImageColumn {
     enum TRole { Rate, Price, Other } role = Other;
@@ -57,27 +59,30 @@ public:
     // of its kind (ExactTextOf).
     const QList<TColumnKind>& kinds() const { return kinds_; }
 
-    // After the change's last statement: the table as it leaves it. Nothing but the reads is
-    // done before the transaction ends, since its locks hold the tills meanwhile.
-    void ReadAfter(TDbConnection& db);
+    // Each product read before with its values after, in the order of its pairing: both rows
+    // hold the pairing's values, then the layout's columns, valid for the call. A product whose
+    // pairing values another product shares cannot be told apart from it and is left out.
+    using TEach = std::function<void(const TRowBytes& before, const TRowBytes& after)>;
 
-    // Once both are read, each product read before with its values after, in the order of its
-    // pairing: both rows hold the pairing's values, then the layout's columns, valid for the
-    // call. A product whose pairing values another product shares cannot be told apart from it
-    // and is left out.
-    void Pair(const std::function<void(const TRowBytes& before, const TRowBytes& after)>& each);
+    // After the change's last statement: the table as it leaves it, each product handed to
+    // each as it comes, on a thread of its own: the transaction, whose locks hold the tills,
+    // lasts no longer than the read. On failure the pairing is given up.
+    void ReadAfter(TDbConnection& db, TEach each);
+    // Waits for the pairing to end; raises what each raised.
+    void Paired();
     qint64 unpaired() const { return unpaired_; }
 
 private:
     struct Store;
-    std::unique_ptr<Store> OpenStore() const;
+    struct Pairing;
     // Every product where, in the order of the pairing, a page at a time where the table has a
-    // key, into store.
-    void Read(TDbConnection& db, const QString& where, Store& store);
+    // key, to rows.
+    void Read(TDbConnection& db, const QString& where, TRowWriter& rows);
+    void Pair(const TEach& each);
 
     TImageLayout layout_;
     QList<TColumnKind> kinds_;
     std::unique_ptr<Store> beforeStore_;
-    std::unique_ptr<Store> afterStore_;
+    std::unique_ptr<Pairing> pairing_;
     qint64 unpaired_ = 0;
 };

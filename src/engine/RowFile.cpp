@@ -52,7 +52,7 @@ void TRowWriter::WriteEnd()
 bool TRowWriter::Flush()
 {
     if (!pending_.isEmpty())
-        failed_ = failed_ || device_.write(pending_) != pending_.size();
+        failed_ = failed_ || !sink_(pending_);
     pending_.resize(0);  // keeps its room for the next block
     return !failed_;
 }
@@ -66,7 +66,7 @@ bool TRowReader::Have(qsizetype n)
     while (buffer_.size() < n) {
         const qsizetype had = buffer_.size();
         buffer_.resize(had + qMax(kBlock, n - had));
-        const qint64 got = device_.read(buffer_.data() + had, buffer_.size() - had);
+        const qint64 got = source_(buffer_.data() + had, buffer_.size() - had);
         buffer_.resize(had + qMax<qint64>(got, 0));
         if (got <= 0)
             return false;

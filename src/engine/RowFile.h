@@ -9,13 +9,20 @@
 
 #include <QByteArray>
 #include <QIODevice>
+#include <functional>
 
 // A tag that ends a run of rows.
 constexpr quint8 kRowsEnd = 0xFF;
 
 class TRowWriter {
 public:
-    explicit TRowWriter(QIODevice& device) : device_(device) {}
+    // Hands each block to sink, which says whether it took it whole.
+    using TSink = std::function<bool(const QByteArray& block)>;
+    explicit TRowWriter(TSink sink) : sink_(std::move(sink)) {}
+    explicit TRowWriter(QIODevice& device)
+        : TRowWriter([&device](const QByteArray& block) { return device.write(block) == block.size(); })
+    {
+    }
     // Gathers the row; the device has it at the latest after Flush.
     void Write(quint8 tag, const TRowBytes& row);
     void WriteEnd();
@@ -23,7 +30,7 @@ public:
     bool Flush();
 
 private:
-    QIODevice& device_;
+    TSink sink_;
     QByteArray pending_;
     bool failed_ = false;
 };
@@ -44,8 +51,14 @@ struct TStoredRow {
 
 class TRowReader {
 public:
+    // Takes up to max bytes into into; says how many, 0 at the end, -1 on failure.
+    using TSource = std::function<qint64(char* into, qint64 max)>;
+    explicit TRowReader(TSource source) : source_(std::move(source)) {}
     // Reads from the device's current position on.
-    explicit TRowReader(QIODevice& device) : device_(device) {}
+    explicit TRowReader(QIODevice& device)
+        : TRowReader([&device](char* into, qint64 max) { return device.read(into, max); })
+    {
+    }
     // The next row. False at the end of the device, at a kRowsEnd tag, or at a row cut short
     // (broken() then says so).
     bool Read(TStoredRow& row);
@@ -56,7 +69,7 @@ private:
     bool Have(qsizetype n);  // at least n bytes buffered from at_ on
     quint32 Number(qsizetype at) const;
 
-    QIODevice& device_;
+    TSource source_;
     QByteArray buffer_;
     qsizetype at_ = 0;
     bool rowsEnd_ = false;

@@ -227,6 +227,7 @@ TSimulation SimulateChange(TDbConnection& db, const TChangeRequest& request, TRu
 {
     TSimulation result;
     result.rounding = request.options.roundPrices;
+    std::unique_ptr<TProductTally> tally;      // outlives the images' pairing, which feeds it
     std::unique_ptr<TProductImages> images;
     TRowCounter counter(result, observer);
     TRunHooks hooks;
@@ -236,12 +237,14 @@ TSimulation SimulateChange(TDbConnection& db, const TChangeRequest& request, TRu
         images = std::make_unique<TProductImages>(result.layout);
         images->ReadBefore(db);
     };
-    hooks.beforeCommit = [&] { images->ReadAfter(db); };
+    hooks.beforeCommit = [&] {
+        tally = std::make_unique<TProductTally>(result, request, csvPath, images->kinds());
+        images->ReadAfter(db, [&](const TRowBytes& before, const TRowBytes& after) { tally->Add(before, after); });
+    };
     RunChange(db, request, TRunKind::Simulation, hooks);
-    // Rolled back: the tills have the products again while they are compared.
-    TProductTally tally(result, request, csvPath, images->kinds());
-    images->Pair([&](const TRowBytes& before, const TRowBytes& after) { tally.Add(before, after); });
-    tally.Close();
+    // Rolled back: the tills have the products again while the last of them are compared.
+    images->Paired();
+    tally->Close();
     result.unpaired = images->unpaired();
     return result;
 }

@@ -63,9 +63,10 @@ QString TranslateImageForms(QString s)
     // that number of cents, an integer, which SQLite writes as text at a fraction of the cost of
     // 20 digits; the reader puts the decimal point back (ExactCents). Any other comes in the 20
     // digits it needs to come back whole, always with a point and an exponent ('!').
-    s.replace(floatText, QStringLiteral("CASE WHEN \\1 IS NULL THEN NULL "
-                                        "WHEN abs(\\1) < 1e12 AND round(\\1 * 100) / 100 = \\1 "
+    // The cents are asked first: a NULL fails that test too, and is told apart only then.
+    s.replace(floatText, QStringLiteral("CASE WHEN round(\\1 * 100) / 100 = \\1 AND abs(\\1) < 1e12 "
                                         "THEN CAST(round(\\1 * 100) AS INTEGER) "
+                                        "WHEN \\1 IS NULL THEN NULL "
                                         "ELSE printf('%!.20e', \\1) END"));
     s.replace(momentText, QStringLiteral("CAST(\\1 AS TEXT)"));
     return s;

@@ -61,11 +61,12 @@ QList<TColumnKind> ReadPaged(TDbConnection& db, const TPagedRead& read,
         const TDbConnection::TRowsRead page = db.ReadRows([&](const TRowBytes& row) {
             if (read.paged)
                 for (size_t k = 0; k < lastBytes.size(); ++k) {
-                    const QByteArrayView value = row.value(orderAt[int(k)]);
-                    if (row.isNull(orderAt[int(k)])) {
+                    const int at = orderAt[int(k)];
+                    if (at < 0 || at >= row.size() || row.isNull(at)) {
                         lastBytes[k] = QByteArray();
                         continue;
                     }
+                    const QByteArrayView value = row.value(at);
                     lastBytes[k].resize(value.size());  // keeps its room: no allocation a row
                     std::copy(value.begin(), value.end(), lastBytes[k].begin());
                 }

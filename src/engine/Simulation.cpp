@@ -243,6 +243,8 @@ TSimulation SimulateChange(TDbConnection& db, const TChangeRequest& request, TRu
     };
     RunChange(db, request, TRunKind::Simulation, hooks);
     // Rolled back: the tills have the products again while the last of them are compared.
+    if (!images)
+        return result;  // no row ticked: nothing was sent
     images->Paired();
     tally->Close();
     result.unpaired = images->unpaired();

@@ -77,8 +77,6 @@ void ReadRequest(QDataStream& in, TChangeRequest& r)
         >> r.options.places;
 }
 
-constexpr quint32 kNullValue = 0xFFFFFFFF;
-
 bool ReadValue(QDataStream& in, quint32 version, QString& value, QByteArray& scratch)
 {
     if (version == 1) {
@@ -87,7 +85,7 @@ bool ReadValue(QDataStream& in, quint32 version, QString& value, QByteArray& scr
     }
     quint32 n = 0;
     in >> n;
-    if (n == kNullValue) {
+    if (n == kNullLength) {
         value = QString();
         return in.status() == QDataStream::Ok;
     }
@@ -121,7 +119,7 @@ bool SkipRow(QDataStream& in)
     for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
         quint32 bytes = 0;
         in >> bytes;
-        if (bytes != kNullValue && in.skipRawData(int(bytes)) != int(bytes))
+        if (bytes != kNullLength && in.skipRawData(int(bytes)) != int(bytes))
             return false;
     }
     return in.status() == QDataStream::Ok;

@@ -61,6 +61,7 @@ struct TPriceColumn {
     QString column;
     QString selector;
     bool stampsValidity = false;  // Meltra's precovenda1: its divide also dates the product
+    bool recalculated = true;     // false: only rounded (the purchase price without its option)
 };
 
 // Which optional price columns the product table has, from the probe.

@@ -104,7 +104,7 @@ std::vector<TPriceColumn> WrittenPriceColumns(const TChangeOptions& options, con
     }
     // The rounding rounds the purchase price too, recalculated or not.
     if (options.purchasePrices || options.roundPrices)
-        out.push_back({QStringLiteral("precocompra"), QStringLiteral("ivacompra")});
+        out.push_back({QStringLiteral("precocompra"), QStringLiteral("ivacompra"), false, options.purchasePrices});
     return out;
 }
 

@@ -50,14 +50,15 @@ TImageLayout ProductImageLayout(TDbConnection& db, const TChangeRequest& request
         probe.close();
     }
     TImageLayout layout;
-    auto add = [&](TImageColumn::TRole role, const QString& name, const QString& selector = QString()) {
+    auto add = [&](TImageColumn::TRole role, const QString& name, const QString& selector = QString(),
+                   bool recalculated = false) {
         const QString spelled = Spelled(columns, name);
         if (spelled.isEmpty())
             return;
         for (const TImageColumn& c : layout.columns)
             if (c.name == spelled)
                 return;
-        layout.columns << TImageColumn{role, spelled, Spelled(columns, selector)};
+        layout.columns << TImageColumn{role, spelled, Spelled(columns, selector), recalculated};
     };
 
     const TAppKind app = request.app;
@@ -69,7 +70,7 @@ TImageLayout ProductImageLayout(TDbConnection& db, const TChangeRequest& request
     }
     const std::vector<TPriceColumn> prices = WrittenPriceColumns(request.options, app, PriceColumnsAmong(columns));
     for (const TPriceColumn& price : prices) {
-        add(TImageColumn::Price, price.column, price.selector);
+        add(TImageColumn::Price, price.column, price.selector, price.recalculated);
         if (price.stampsValidity)
             add(TImageColumn::Other, QStringLiteral("validade"));
     }

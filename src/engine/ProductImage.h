@@ -21,6 +21,7 @@ struct TImageColumn {
     enum TRole { Rate, Price, Other } role = Other;
     QString name;
     QString selector;  // a price's rate column: the rate its price carries
+    bool recalculated = false;  // a price the change converts, not only rounds
 };
 
 struct TImageLayout {

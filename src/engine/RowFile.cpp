@@ -4,7 +4,6 @@
 
 namespace {
 
-constexpr quint32 kNullValue = 0xFFFFFFFF;
 constexpr qsizetype kBlock = 1 << 18;
 constexpr quint32 kLongestValue = 1 << 26;  // beyond any column: a length read from a torn row
 
@@ -32,7 +31,7 @@ void TRowWriter::Write(quint8 tag, const TRowBytes& row)
     p = PutNumber(p, quint32(row.size()));
     for (qsizetype i = 0; i < row.size(); ++i) {
         if (row.isNull(i)) {
-            p = PutNumber(p, kNullValue);
+            p = PutNumber(p, kNullLength);
             continue;
         }
         const QByteArrayView value = row.value(i);
@@ -105,11 +104,11 @@ bool TRowReader::Read(TStoredRow& row)
             return false;
         }
         const quint32 n = Number(at_ + length);
-        if (n != kNullValue && n > kLongestValue) {
+        if (n != kNullLength && n > kLongestValue) {
             broken_ = true;
             return false;
         }
-        length += 4 + (n == kNullValue ? 0 : qsizetype(n));
+        length += 4 + (n == kNullLength ? 0 : qsizetype(n));
         if (!Have(length)) {
             broken_ = true;
             return false;
@@ -126,7 +125,7 @@ bool TRowReader::Read(TStoredRow& row)
         const auto* b = reinterpret_cast<const uchar*>(p);
         const quint32 n = quint32(b[0]) << 24 | quint32(b[1]) << 16 | quint32(b[2]) << 8 | quint32(b[3]);
         p += 4;
-        if (n == kNullValue) {
+        if (n == kNullLength) {
             row.values.append(QByteArrayView());
             continue;
         }

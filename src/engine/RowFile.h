@@ -13,6 +13,8 @@
 
 // A tag that ends a run of rows.
 constexpr quint8 kRowsEnd = 0xFF;
+// The length that stands for NULL.
+constexpr quint32 kNullLength = 0xFFFFFFFF;
 
 class TRowWriter {
 public:

@@ -108,8 +108,8 @@ public:
         };
         // A price only rounded, not converted, has no conversion to be measured against.
         for (int i = 0; i < layout.columns.size(); ++i)
-            if (layout.columns[i].role == TImageColumn::Price && indexOf(layout.columns[i].selector) >= 0
-                && (request.options.purchasePrices || layout.columns[i].name.compare(QLatin1String("precocompra"), Qt::CaseInsensitive) != 0))
+            if (layout.columns[i].role == TImageColumn::Price && layout.columns[i].recalculated
+                && indexOf(layout.columns[i].selector) >= 0)
                 prices_.push_back({i, indexOf(layout.columns[i].selector)});
         for (qsizetype i = 0; i < pairs_; ++i)
             numbers_.push_back(kinds.value(i) != TColumnKind::Text && kinds.value(i) != TColumnKind::DateTime);

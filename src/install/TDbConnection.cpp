@@ -551,7 +551,7 @@ TDbConnection::TRowsRead TDbConnection::ReadRows(const std::function<void(const 
         SQLBindCol(stmt, SQLUSMALLINT(i + 1), bytes[i] ? SQL_C_CHAR : SQL_C_WCHAR, buffers[i].data(),
                    SQLLEN(chars * sizeof(char16_t)), &lengths[i]);
     }
-    std::vector<QByteArray> wide(columns);  // a wide column's value as UTF-8
+    std::vector<QByteArray> rewritten(columns);  // a value as handed on where it is not as bound: cents, wide text
     TRowBytes row;
     for (;;) {
         const SQLRETURN got = SQLFetch(stmt);
@@ -571,14 +571,14 @@ TDbConnection::TRowsRead TDbConnection::ReadRows(const std::function<void(const 
                 throw TDbError(QStringLiteral("O valor da coluna %1 é maior do que a leitura admite").arg(read.names[i]));
             if (cents[size_t(i)]) {
                 row.append(ExactCents(QByteArrayView(reinterpret_cast<const char*>(buffers[i].data()), n),
-                                      wide[size_t(i)]));
+                                      rewritten[size_t(i)]));
             } else if (bytes[i]) {
                 row.append(QByteArrayView(reinterpret_cast<const char*>(buffers[i].data()), n));
             } else {
-                wide[size_t(i)] = QStringView(buffers[i].data(), n).toUtf8();
+                rewritten[size_t(i)] = QStringView(buffers[i].data(), n).toUtf8();
                 // Never a null view for an empty text: that would read as NULL.
-                row.append(QByteArrayView(wide[size_t(i)].isNull() ? "" : wide[size_t(i)].constData(),
-                                          wide[size_t(i)].size()));
+                row.append(QByteArrayView(rewritten[size_t(i)].isNull() ? "" : rewritten[size_t(i)].constData(),
+                                          rewritten[size_t(i)].size()));
             }
         }
         ++read.rows;
